@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+namespace zq {
+
+// Everything the protocol and the operations need from whoever shows them to the user: the main
+// window, or the console of zqprog. Only the window's thread calls it. No widget lies behind this
+// header, so the layers below the front ends never include one.
+class FrontEnd
+{
+public:
+    // The buttons that operations switch by name (besides the policy of setOperationButtonsEnabled).
+    enum class Button { UpdateAPP, UpdateBoot };
+
+    virtual ~FrontEnd() = default;
+
+    // Log panel: one paragraph per line, in order.
+    virtual void appendLog(const QString &line) = 0;
+    virtual void clearLog() = 0;
+
+    // Progress bar, 0 to 100.
+    virtual void setProgress(int percent) = 0;
+
+    // Modal boxes; they return when the user has closed them. "Message" is the usual title;
+    // choosing a code file reports an unreadable file under the title "Error".
+    virtual void showCriticalMessage(const QString &text) = 0;
+    virtual void showErrorMessage(const QString &text) = 0;
+
+    // The operation-button policy (Program, Verify, and the two flash buttons when the
+    // programmer's flash is known), and the two update buttons that operations switch by name.
+    virtual void setOperationButtonsEnabled(bool enable) = 0;
+    virtual void setButtonEnabled(Button button, bool enable) = 0;
+
+    // Choices the user made in the control panel.
+    virtual int mcuTypeIndex() const = 0;           // index into the target id table, -1 for none
+    virtual void setMcuTypeIndex(int index) = 0;    // SWD init reports the target's type
+    virtual int swdSpeedIndex() const = 0;          // -1 for none
+    virtual bool powerOffAfterDone() const = 0;     // stop the target's supply after the job
+    virtual QString programNumberText() const = 0;  // "Program Number:"
+
+    // The code file line and its summary label.
+    virtual QString codePathText() const = 0;
+    virtual void setCodePathText(const QString &path) = 0;
+    virtual void setCodeSummary(const QString &text) = 0;
+
+    // Identity of the open programmer.
+    virtual void setBoardIdText(const QString &text) = 0;
+    virtual void showFlashInfo(const QString &id, const QString &size, const QString &name) = 0;
+
+    // An open-file choice; an empty text means cancelled. Tests and the console inject it.
+    virtual QString chooseOpenFile(const QString &caption, const QString &directory,
+                                   const QString &filter) = 0;
+
+    // Lets the event loop run once (repaints, timers, device events) while an operation waits.
+    virtual void processEvents() = 0;
+};
+
+} // namespace zq

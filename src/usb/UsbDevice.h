@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace zq::usb {
+class UsbTransport;
+class UsbChannel;
+}
+
+// The opened programmer: its two bulk pipes and the path it was opened by. Closed after any
+// failed transfer. open/isOpen/close run on the window's thread, write/read on the worker's; close
+// may be called while a transfer is pending and makes it fail promptly (the channel's handles are
+// released once, after the transfer has returned).
+class UsbDevice
+{
+public:
+    static constexpr int kReadSize = 512;
+
+    // The transport decides which bus is used: libusb (Linux, macOS), WinUSB (Windows) or the
+    // in-process emulator.
+    explicit UsbDevice(std::shared_ptr<zq::usb::UsbTransport> transport);
+    ~UsbDevice();
+    UsbDevice(const UsbDevice &) = delete;
+    UsbDevice &operator=(const UsbDevice &) = delete;
+
+    bool open(const QString &path);
+    bool isOpen() const;
+    int close();                                   // always 1
+    int write(const uint8_t *data, int32_t count); // 1 or -1
+    int read(uint8_t *buffer);                     // 0..512 bytes received, or -1
+
+    QString devicePath() const;   // the last successful open's path; kept after close
+    uint8_t speed() const { return speed_; }
+    uint8_t inPipe() const { return inPipe_; }
+    uint8_t outPipe() const { return outPipe_; }
+
+    zq::usb::UsbTransport &transport() const { return *transport_; }
+
+private:
+    std::shared_ptr<zq::usb::UsbTransport> transport_;
+    std::shared_ptr<zq::usb::UsbChannel> channel_;   // null when closed
+    mutable std::mutex mutex_;
+    std::atomic<bool> open_{false};
+    uint8_t speed_ = 2;
+    uint8_t inPipe_ = 0;
+    uint8_t outPipe_ = 0;
+    QString devicePath_;
+};

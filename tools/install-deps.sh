@@ -1,0 +1,43 @@
+#!/bin/sh
+# Installs the Debian packages a build needs, only those that are missing.
+# Usage: tools/install-deps.sh [group...]   groups: build (default), windows, usbemu, screenshot, fuzz
+set -eu
+
+build_pkgs="cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libusb-1.0-0-dev"
+windows_pkgs="g++-mingw-w64-x86-64 wine64"
+usbemu_pkgs="umockdev libumockdev-dev"
+screenshot_pkgs="xvfb imagemagick x11-utils"
+fuzz_pkgs="clang libclang-rt-14-dev"
+
+groups="${*:-build}"
+want=""
+for g in $groups; do
+    case "$g" in
+        build) want="$want $build_pkgs" ;;
+        windows) want="$want $windows_pkgs" ;;
+        usbemu) want="$want $usbemu_pkgs" ;;
+        screenshot) want="$want $screenshot_pkgs" ;;
+        fuzz) want="$want $fuzz_pkgs" ;;
+        *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
+    esac
+done
+
+missing=""
+for p in $want; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then SUDO="sudo"; else
+        echo "install-deps: need root or sudo to install:$missing" >&2; exit 1
+    fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+echo "install-deps: installing$missing"
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq --no-install-recommends $missing
