@@ -47,7 +47,8 @@ SettingsFile readLines(QTextStream &stream)
 }
 
 // Opening for append neither creates nor changes an existing file, and tells whether the
-// system would let us write it: QSaveFile on its own would happily replace a read-only file.
+// system would let us write it. Checked here so that a read-only config.ini stays protected
+// whatever QSaveFile of the Qt version at hand does with it.
 bool existingFileWritable(const QString &path)
 {
     if (!QFileInfo::exists(path))
