@@ -7,10 +7,11 @@
 #include <memory>
 #include <mutex>
 
-namespace zq::usb {
+namespace zq::usb
+{
 class UsbTransport;
 class UsbChannel;
-}
+} // namespace zq::usb
 
 // The opened programmer: its two bulk pipes and the path it was opened by. Closed after any
 // failed transfer. open/isOpen/close run on the window's thread, write/read on the worker's; close
@@ -34,7 +35,7 @@ public:
     int write(const uint8_t *data, int32_t count); // 1 or -1
     int read(uint8_t *buffer);                     // 0..512 bytes received, or -1
 
-    QString devicePath() const;   // the last successful open's path; kept after close
+    QString devicePath() const; // the last successful open's path; kept after close
     uint8_t speed() const { return speed_; }
     uint8_t inPipe() const { return inPipe_; }
     uint8_t outPipe() const { return outPipe_; }
@@ -42,8 +43,14 @@ public:
     zq::usb::UsbTransport &transport() const { return *transport_; }
 
 private:
+    // The channel in use, or null when closed. A transfer works on its own copy, so close()
+    // from the window's thread never frees the channel under a pending write or read.
+    std::shared_ptr<zq::usb::UsbChannel> currentChannel() const;
+    // Closes only if the failed channel is still the open one.
+    void closeAfterFailure(const std::shared_ptr<zq::usb::UsbChannel> &failed);
+
     std::shared_ptr<zq::usb::UsbTransport> transport_;
-    std::shared_ptr<zq::usb::UsbChannel> channel_;   // null when closed
+    std::shared_ptr<zq::usb::UsbChannel> channel_; // null when closed
     mutable std::mutex mutex_;
     std::atomic<bool> open_{false};
     uint8_t speed_ = 2;

@@ -1,0 +1,108 @@
+#include "UsbDevice.h"
+
+#include "UsbTransport.h"
+
+#include <algorithm>
+
+using zq::usb::OpenError;
+using zq::usb::UsbChannel;
+
+UsbDevice::UsbDevice(std::shared_ptr<zq::usb::UsbTransport> transport)
+    : transport_(std::move(transport))
+{
+}
+
+UsbDevice::~UsbDevice()
+{
+    close();
+}
+
+bool UsbDevice::open(const QString &path)
+{
+    // Reopening in place must not leave the previous device's handles behind.
+    close();
+
+    OpenError error = OpenError::None;
+    std::shared_ptr<UsbChannel> channel = transport_->openChannel(path, &error);
+    if (!channel)
+        return false;
+
+    const UsbChannel::PipeInfo pipes = channel->pipes();
+    std::lock_guard<std::mutex> lock(mutex_);
+    channel_ = std::move(channel);
+    speed_ = pipes.speed;
+    inPipe_ = pipes.inPipe;
+    outPipe_ = pipes.outPipe;
+    devicePath_ = path;
+    open_.store(true, std::memory_order_release);
+    return true;
+}
+
+bool UsbDevice::isOpen() const
+{
+    return open_.load(std::memory_order_acquire);
+}
+
+int UsbDevice::close()
+{
+    std::shared_ptr<UsbChannel> channel;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_.store(false, std::memory_order_release);
+        channel.swap(channel_);
+    }
+    // A transfer still running on the worker holds its own reference: cancelling ends it, and
+    // the channel releases its handles when that reference goes, not here.
+    if (channel)
+        channel->cancel();
+    return 1;
+}
+
+int UsbDevice::write(const uint8_t *data, int32_t count)
+{
+    const std::shared_ptr<UsbChannel> channel = currentChannel();
+    if (!channel)
+        return -1;
+    if (!channel->write(data, count)) {
+        closeAfterFailure(channel);
+        return -1;
+    }
+    return 1;
+}
+
+int UsbDevice::read(uint8_t *buffer)
+{
+    const std::shared_ptr<UsbChannel> channel = currentChannel();
+    if (!channel)
+        return -1;
+    const int received = channel->read(buffer, kReadSize);
+    if (received < 0) {
+        closeAfterFailure(channel);
+        return -1;
+    }
+    return std::min(received, kReadSize);
+}
+
+QString UsbDevice::devicePath() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return devicePath_;
+}
+
+std::shared_ptr<UsbChannel> UsbDevice::currentChannel() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return channel_;
+}
+
+void UsbDevice::closeAfterFailure(const std::shared_ptr<UsbChannel> &failed)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (channel_ != failed)
+            return;
+        open_.store(false, std::memory_order_release);
+        channel_.reset();
+    }
+    failed->cancel();
+}

@@ -1,0 +1,162 @@
+#pragma once
+
+// A scripted channel and transport for the device record and the worker: packets are queued by
+// the test, writes succeed or fail as told, and every call and the release are counted.
+
+#include "UsbTransport.h"
+
+#include <QByteArray>
+#include <QMap>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+class FakeChannel : public zq::usb::UsbChannel
+{
+public:
+    struct Counters {
+        std::atomic<int> released{0};
+        std::atomic<int> releasedDuringTransfer{0};
+    };
+
+    FakeChannel(PipeInfo pipes, std::shared_ptr<Counters> counters)
+        : pipes_(pipes), counters_(std::move(counters))
+    {
+    }
+
+    ~FakeChannel() override
+    {
+        if (inFlight_.load() != 0)
+            ++counters_->releasedDuringTransfer;
+        ++counters_->released;
+    }
+
+    PipeInfo pipes() const override { return pipes_; }
+
+    bool write(const uint8_t *data, int32_t count) override
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++writes;
+        written.append(reinterpret_cast<const char *>(data), count);
+        ++inFlight_;
+        changed_.wait(lock, [&] { return cancelled_ || !holdWrites_; });
+        --inFlight_;
+        return !cancelled_ && !failWrites_;
+    }
+
+    // Waits for a queued packet; a null QByteArray in the queue stands for a failed transfer.
+    int read(uint8_t *buffer, int capacity) override
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++reads;
+        lastReadCapacity = capacity;
+        ++inFlight_;
+        changed_.wait(lock, [&] { return cancelled_ || !packets_.empty(); });
+        --inFlight_;
+        if (cancelled_)
+            return -1;
+        const QByteArray packet = packets_.front();
+        packets_.pop_front();
+        if (packet.isNull())
+            return -1;
+        const int length = std::min(capacity, int(packet.size()));
+        std::copy_n(packet.constData(), length, reinterpret_cast<char *>(buffer));
+        return length;
+    }
+
+    void cancel() override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelled_ = true;
+        ++cancels;
+        changed_.notify_all();
+    }
+
+    void queuePacket(const QByteArray &packet)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        packets_.push_back(packet);
+        changed_.notify_all();
+    }
+    void queueReadFailure() { queuePacket(QByteArray()); }
+    void setFailWrites(bool fail)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failWrites_ = fail;
+    }
+    // While held, a write blocks until released or cancelled.
+    void holdWrites(bool hold)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdWrites_ = hold;
+        changed_.notify_all();
+    }
+    bool inTransfer() const { return inFlight_.load() != 0; }
+    QByteArray writtenBytes()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return written;
+    }
+
+    std::atomic<int> writes{0};
+    std::atomic<int> reads{0};
+    std::atomic<int> cancels{0};
+    std::atomic<int> lastReadCapacity{0};
+
+private:
+    PipeInfo pipes_;
+    std::shared_ptr<Counters> counters_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<QByteArray> packets_;
+    QByteArray written;
+    bool cancelled_ = false;
+    bool failWrites_ = false;
+    bool holdWrites_ = false;
+    std::atomic<int> inFlight_{0};
+};
+
+class FakeTransport : public zq::usb::UsbTransport
+{
+public:
+    // The next open of path hands out a fresh channel with these pipes.
+    void plug(const QString &path, zq::usb::UsbChannel::PipeInfo pipes = {3, 0x81, 0x01})
+    {
+        plugged_[path] = pipes;
+    }
+    void unplug(const QString &path) { plugged_.remove(path); }
+    void refuse(const QString &path, zq::usb::OpenError error) { refused_[path] = error; }
+
+    QStringList findProgrammers() override { return plugged_.keys(); }
+
+    std::shared_ptr<zq::usb::UsbChannel> openChannel(const QString &path,
+                                                     zq::usb::OpenError *error) override
+    {
+        ++opens;
+        if (refused_.contains(path) || !plugged_.contains(path)) {
+            *error = refused_.value(path, zq::usb::OpenError::NotFound);
+            return nullptr;
+        }
+        *error = zq::usb::OpenError::None;
+        auto channel = std::make_shared<FakeChannel>(plugged_[path], counters);
+        lastChannel_ = channel;
+        return channel;
+    }
+
+    void setDeviceListener(DeviceListener listener) override { listener_ = std::move(listener); }
+
+    std::shared_ptr<FakeChannel::Counters> counters = std::make_shared<FakeChannel::Counters>();
+    int opens = 0;
+
+    // The channel of the last successful open while someone still holds it; the fake keeps no
+    // reference, so the release count is the device's doing.
+    std::shared_ptr<FakeChannel> channel() const { return lastChannel_.lock(); }
+
+private:
+    QMap<QString, zq::usb::UsbChannel::PipeInfo> plugged_;
+    QMap<QString, zq::usb::OpenError> refused_;
+    DeviceListener listener_;
+    std::weak_ptr<FakeChannel> lastChannel_;
+};
