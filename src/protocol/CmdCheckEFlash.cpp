@@ -1,0 +1,21 @@
+#include "CommandSet.h"
+
+#include "CommandFrame.h"
+#include "UsbBurnCtrl.h"
+
+namespace zq::protocol
+{
+
+int CommandSet::CMD_CHECK_EFLASH(uint32_t expectedCrc, uint32_t startAddress, uint32_t length)
+{
+    static const Exchange rules{WaitStyle::Millisecond,
+                                1000,
+                                10000,
+                                {kReplySize, ReplyRule::Length::Exact, '\\', "CRC error:"}};
+    const int frameLength =
+        buildCheckFrame(burnCtrl_.txBuffer, 'L', startAddress, length, expectedCrc);
+    const int result = exchange(frameLength, rules);
+    return result != 0 ? result : reportReadCrc();
+}
+
+} // namespace zq::protocol

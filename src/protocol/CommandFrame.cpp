@@ -1,0 +1,74 @@
+#include "CommandFrame.h"
+
+#include "ByteOrder.h"
+#include "Crc32.h"
+
+#include <cstring>
+
+namespace zq::protocol
+{
+
+namespace
+{
+
+constexpr uint8_t kSync0 = 0xAA;
+constexpr uint8_t kSync1 = 0x55;
+constexpr int kCrcSize = 4;
+
+void startFrame(uint8_t *frame, uint8_t letter)
+{
+    frame[0] = kSync0;
+    frame[1] = kSync1;
+    frame[2] = letter;
+}
+
+// Writes the CRC of the first count bytes right after them; returns the frame's length.
+int sealAt(uint8_t *frame, int count)
+{
+    putBigEndian32(frame + count, crc32(frame, size_t(count)));
+    return count + kCrcSize;
+}
+
+} // namespace
+
+void startFixedFrame(uint8_t *frame, uint8_t letter)
+{
+    std::memset(frame, 0, kFixedFrameLength);
+    startFrame(frame, letter);
+}
+
+int sealFixedFrame(uint8_t *frame)
+{
+    return sealAt(frame, kFixedFrameLength - kCrcSize);
+}
+
+int buildCheckFrame(uint8_t *frame, uint8_t letter, uint32_t startAddress, uint32_t length,
+                    uint32_t expectedCrc)
+{
+    startFixedFrame(frame, letter);
+    putBigEndian24(frame + 3, kFixedFrameLength);
+    putBigEndian32(frame + 6, startAddress);
+    putBigEndian32(frame + 10, length);
+    putBigEndian32(frame + 14, expectedCrc);
+    return sealFixedFrame(frame);
+}
+
+int buildBlockFrame(uint8_t *frame, uint8_t letter, uint32_t address, const uint8_t *data,
+                    int length)
+{
+    constexpr int kHeaderSize = 10;
+    const int total = kHeaderSize + length + kCrcSize;
+    startFrame(frame, letter);
+    putBigEndian24(frame + 3, uint32_t(total));
+    putBigEndian32(frame + 6, address);
+    if (length > 0)
+        std::memcpy(frame + kHeaderSize, data, size_t(length));
+    sealAt(frame, kHeaderSize + length);
+    if (total != kFixedFrameLength)
+        return total;
+    frame[total] = 0;
+    frame[total + 1] = 0;
+    return total + 2;
+}
+
+} // namespace zq::protocol
