@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BoardIdentity.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,11 +9,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
-namespace zq::emu {
+namespace zq::emu
+{
 
 class Board;
+class DelayedTasks;
 
 // The host's end of one plugged board's two bulk pipes, as the emulated UsbDevice backend uses
 // them. Thread-safe: the worker thread writes and reads while the window's thread may cancel.
@@ -44,28 +49,49 @@ public:
     static EmulatedBus &instance();
 
     // Plugs a board in and returns its new path. Every plug gets a new path (a new address),
-    // as a real board that re-enumerates does.
+    // as a real board that re-enumerates does. A board already plugged keeps its path.
     QString plug(std::shared_ptr<Board> board);
-    // Unplugs: open links fail from now on (a pending read returns -1 promptly).
+    // Unplugs: open links fail from now on (a pending read returns -1 promptly). A restart the
+    // board had begun is called off: it does not come back by itself.
     void unplug(const QString &path);
     void unplugAll();
 
-    QStringList paths() const;                                 // plugged boards, in plug order
-    std::shared_ptr<Board> board(const QString &path) const;   // null when not plugged
-    std::shared_ptr<BoardLink> open(const QString &path);      // null when not plugged
+    QStringList paths() const;                               // plugged boards, in plug order
+    std::shared_ptr<Board> board(const QString &path) const; // null when not plugged
+    std::shared_ptr<BoardLink> open(const QString &path);    // null when not plugged
 
-    // Listeners are called on the thread that plugs or unplugs, after the bus has changed.
+    // Listeners are called on the thread that plugs or unplugs, after the bus has changed and
+    // with no lock of the bus's data held (paths() and board() may be called). A board that
+    // restarts or drops off by itself is unplugged and plugged on the bus's own thread, so a
+    // listener must be ready to be called from any thread, and must not wait for another
+    // thread that is plugging or unplugging.
     int addListener(Listener listener);
     void removeListener(int id);
 
 private:
-    EmulatedBus() = default;
+    EmulatedBus();
+    ~EmulatedBus();
     struct Slot;
-    mutable std::recursive_mutex mutex_;
+
+    std::shared_ptr<Slot> findSlot(const QString &path) const; // mutex_ held
+    QString attach(std::shared_ptr<Board> board);              // changes_ held
+    bool detach(const QString &path, const Board *expected);   // changes_ held
+    void notify(bool arrived, const QString &path);            // changes_ held
+    std::shared_ptr<BoardLink> makeLink(const QString &path, std::shared_ptr<Board> board);
+    void dropGoneBoard(const QString &path, const std::shared_ptr<Board> &board);
+    void leaveForRestart(const QString &path, const std::shared_ptr<Board> &board, BoardMode mode);
+    void returnFromRestart(const std::shared_ptr<Board> &board);
+
+    // One plug or unplug and its notifications at a time, so listeners see them in order.
+    std::recursive_mutex changes_;
+    // Guards the members below; never held while a listener runs.
+    mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Slot>> slots_;
+    std::set<const Board *> restarting_; // boards off the bus for a restart, coming back
     std::vector<std::pair<int, Listener>> listeners_;
     int nextListenerId_ = 1;
     unsigned nextAddress_ = 2;
+    std::unique_ptr<DelayedTasks> tasks_;
 };
 
 } // namespace zq::emu

@@ -1,0 +1,57 @@
+// Moving a board's state to and from its state folder.
+#include "Board.h"
+#include "StateFolder.h"
+
+namespace zq::emu
+{
+
+BoardState Board::state() const
+{
+    BoardState state;
+    state.identity = identity_;
+    state.target = target_.config();
+    state.spiFlash = spiFlash_.usedContents();
+    state.targetFlash = target_.flash().usedContents();
+    state.app = app_.image();
+    state.boot = boot_.image();
+    return state;
+}
+
+void Board::restore(const BoardState &state)
+{
+    identity_ = state.identity;
+    spiFlash_.load(state.spiFlash);
+    target_ = SwdTarget(state.target);
+    target_.flash().load(state.targetFlash);
+    app_.load(state.app);
+    boot_.load(state.boot);
+}
+
+bool Board::saveState(const QString &folder) const
+{
+    BoardState snapshot;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        snapshot = state();
+    }
+    return saveStateFolder(folder, snapshot);
+}
+
+bool Board::loadState(const QString &folder)
+{
+    const std::optional<BoardState> loaded = loadStateFolder(folder);
+    if (!loaded)
+        return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    restore(*loaded);
+    return true;
+}
+
+std::shared_ptr<Board> Board::fromStateFolder(const QString &folder)
+{
+    auto board = std::make_shared<Board>();
+    board->loadState(folder);
+    return board;
+}
+
+} // namespace zq::emu

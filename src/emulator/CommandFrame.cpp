@@ -1,0 +1,118 @@
+#include "CommandFrame.h"
+
+#include "ByteOrder.h"
+#include "Crc32.h"
+
+#include <cstring>
+
+namespace zq::emu
+{
+
+namespace
+{
+
+constexpr size_t VariableHeader = 10; // start, letter, length, address
+constexpr size_t CrcLength = 4;
+// A 36-byte variable frame is sent with two extra bytes so it never looks like a fixed one.
+constexpr size_t PaddedVariableLength = 38;
+
+struct FixedTag {
+    char command;
+    uint8_t tag[3];
+    size_t tagLength;
+};
+
+// The tag each fixed-form command carries in bytes 3..5; a frame without it is not for us.
+constexpr FixedTag fixedTags[] = {
+    {'K', {'Z', 'Q', 0}, 2},      {'I', {0x00, 0x00, 0x24}, 3}, {'L', {0x00, 0x00, 0x24}, 3},
+    {'G', {0x00, 0x00, 0x24}, 3}, {'O', {'u', 's', 'B'}, 3},    {'A', {'S', 'W', 'D'}, 3},
+};
+
+const FixedTag *fixedTagOf(char command)
+{
+    for (const FixedTag &tag : fixedTags)
+        if (tag.command == command)
+            return &tag;
+    return nullptr;
+}
+
+bool crcMatches(const uint8_t *bytes, size_t covered)
+{
+    return crc32(bytes, covered) == readBigEndian(bytes + covered, CrcLength);
+}
+
+std::optional<CommandFrame> parseFixed(const uint8_t *bytes, size_t count, const FixedTag &tag)
+{
+    const size_t covered = CommandFrame::FixedLength - CrcLength;
+    if (count != CommandFrame::FixedLength || !crcMatches(bytes, covered))
+        return std::nullopt;
+    if (std::memcmp(bytes + 3, tag.tag, tag.tagLength) != 0)
+        return std::nullopt;
+    CommandFrame frame;
+    frame.command = char(bytes[2]);
+    std::memcpy(frame.fields.data(), bytes + 3, frame.fields.size());
+    return frame;
+}
+
+std::optional<CommandFrame> parseVariable(const uint8_t *bytes, size_t count)
+{
+    if (count < VariableHeader + CrcLength)
+        return std::nullopt;
+    const size_t total = readBigEndian(bytes + 3, 3);
+    if (total < VariableHeader + CrcLength ||
+        total > VariableHeader + CommandFrame::MaxDataLength + CrcLength)
+        return std::nullopt;
+    const bool padded = total == CommandFrame::FixedLength && count == PaddedVariableLength;
+    if (count != total && !padded)
+        return std::nullopt;
+    const size_t covered = total - CrcLength;
+    if (!crcMatches(bytes, covered))
+        return std::nullopt;
+    CommandFrame frame;
+    frame.command = char(bytes[2]);
+    frame.variable = true;
+    frame.address = readBigEndian(bytes + 6, 4);
+    frame.data.assign(bytes + VariableHeader, bytes + covered);
+    return frame;
+}
+
+} // namespace
+
+uint8_t CommandFrame::byteAt(size_t frameOffset) const
+{
+    if (frameOffset < 3 || frameOffset - 3 >= fields.size())
+        return 0;
+    return fields[frameOffset - 3];
+}
+
+uint32_t CommandFrame::wordAt(size_t frameOffset) const
+{
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i)
+        value = (value << 8) | byteAt(frameOffset + i);
+    return value;
+}
+
+RegionCheck regionCheckOf(const CommandFrame &frame)
+{
+    return RegionCheck{frame.wordAt(6), frame.wordAt(10), frame.wordAt(14)};
+}
+
+bool isVariableCommand(char command)
+{
+    return command == 'H' || command == 'J' || command == 'F';
+}
+
+std::optional<CommandFrame> parseCommandFrame(const uint8_t *bytes, size_t count)
+{
+    if (bytes == nullptr || count < 3 || bytes[0] != 0xAA || bytes[1] != 0x55)
+        return std::nullopt;
+    const char command = char(bytes[2]);
+    if (isVariableCommand(command))
+        return parseVariable(bytes, count);
+    if (const FixedTag *tag = fixedTagOf(command))
+        return parseFixed(bytes, count, *tag);
+    return std::nullopt;
+}
+
+} // namespace zq::emu

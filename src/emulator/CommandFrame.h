@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace zq::emu
+{
+
+// One command frame as the board understood it. Fixed-form frames keep their 29 field bytes
+// (frame bytes 3..31); variable-form frames keep the block's address and data.
+struct CommandFrame {
+    static constexpr size_t FixedLength = 36;
+    static constexpr size_t MaxDataLength = 4096;
+
+    char command = 0;
+    bool variable = false;
+    std::array<uint8_t, 29> fields{};
+    uint32_t address = 0;
+    std::vector<uint8_t> data;
+
+    // Byte at a frame offset of a fixed-form frame; 0 outside bytes 3..31.
+    uint8_t byteAt(size_t frameOffset) const;
+    // 32-bit big-endian field starting at a frame offset of a fixed-form frame.
+    uint32_t wordAt(size_t frameOffset) const;
+};
+
+// The fields of the three CRC-check commands ('I', 'L', 'G').
+struct RegionCheck {
+    uint32_t start = 0;
+    uint32_t length = 0;
+    uint32_t expectedCrc = 0;
+};
+RegionCheck regionCheckOf(const CommandFrame &frame);
+
+// Whether a command letter travels in the variable (block) form.
+bool isVariableCommand(char command);
+
+// Accepts exactly the frames a well-behaved host sends: the 0xAA 0x55 start, a known letter,
+// the length of its form (a 36-byte variable frame may come as 38 bytes), the tag that fixed
+// frames carry in bytes 3..5, and a matching CRC. Anything else gives nothing. Reads only
+// bytes[0..count), whatever they hold.
+std::optional<CommandFrame> parseCommandFrame(const uint8_t *bytes, size_t count);
+
+} // namespace zq::emu

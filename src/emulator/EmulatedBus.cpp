@@ -1,0 +1,235 @@
+#include "EmulatedBus.h"
+
+#include "Board.h"
+#include "DelayedTasks.h"
+#include "EmulatedLink.h"
+
+#include <algorithm>
+
+namespace zq::emu
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+QString pathFor(unsigned address)
+{
+    return QString("emu:001-%1 vid_5a17&pid_c0d2").arg(address, 3, 10, QChar('0'));
+}
+
+} // namespace
+
+struct EmulatedBus::Slot {
+    QString path;
+    std::shared_ptr<Board> board;
+    std::vector<std::weak_ptr<EmulatedLink>> links;
+};
+
+EmulatedBus::EmulatedBus() : tasks_(std::make_unique<DelayedTasks>()) {}
+
+EmulatedBus::~EmulatedBus()
+{
+    tasks_.reset();
+    for (const auto &slot : slots_)
+        for (const auto &weak : slot->links)
+            if (auto link = weak.lock())
+                link->fail();
+}
+
+EmulatedBus &EmulatedBus::instance()
+{
+    static EmulatedBus bus;
+    return bus;
+}
+
+QString EmulatedBus::plug(std::shared_ptr<Board> board)
+{
+    if (!board)
+        return {};
+    std::lock_guard<std::recursive_mutex> change(changes_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        restarting_.erase(board.get());
+        for (const auto &slot : slots_)
+            if (slot->board == board)
+                return slot->path;
+    }
+    return attach(std::move(board));
+}
+
+void EmulatedBus::unplug(const QString &path)
+{
+    std::lock_guard<std::recursive_mutex> change(changes_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const auto slot = findSlot(path))
+            restarting_.erase(slot->board.get());
+    }
+    detach(path, nullptr);
+}
+
+void EmulatedBus::unplugAll()
+{
+    std::lock_guard<std::recursive_mutex> change(changes_);
+    QStringList plugged;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        restarting_.clear();
+        for (const auto &slot : slots_)
+            plugged << slot->path;
+    }
+    for (const QString &path : plugged)
+        detach(path, nullptr);
+}
+
+QStringList EmulatedBus::paths() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    QStringList result;
+    for (const auto &slot : slots_)
+        result << slot->path;
+    return result;
+}
+
+std::shared_ptr<Board> EmulatedBus::board(const QString &path) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto slot = findSlot(path);
+    return slot ? slot->board : nullptr;
+}
+
+std::shared_ptr<BoardLink> EmulatedBus::open(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto slot = findSlot(path);
+    if (!slot)
+        return nullptr;
+    auto &links = slot->links;
+    links.erase(
+        std::remove_if(links.begin(), links.end(), [](const auto &w) { return w.expired(); }),
+        links.end());
+    auto link = std::static_pointer_cast<EmulatedLink>(makeLink(path, slot->board));
+    links.push_back(link);
+    return link;
+}
+
+int EmulatedBus::addListener(Listener listener)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    listeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
+void EmulatedBus::removeListener(int id)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(),
+                                    [id](const auto &entry) { return entry.first == id; }),
+                     listeners_.end());
+}
+
+std::shared_ptr<EmulatedBus::Slot> EmulatedBus::findSlot(const QString &path) const
+{
+    for (const auto &slot : slots_)
+        if (slot->path == path)
+            return slot;
+    return nullptr;
+}
+
+QString EmulatedBus::attach(std::shared_ptr<Board> board)
+{
+    QString path;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        path = pathFor(nextAddress_++);
+        slots_.push_back(std::make_shared<Slot>(Slot{path, std::move(board), {}}));
+    }
+    notify(true, path);
+    return path;
+}
+
+bool EmulatedBus::detach(const QString &path, const Board *expected)
+{
+    std::shared_ptr<Slot> slot;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot = findSlot(path);
+        if (!slot || (expected != nullptr && slot->board.get() != expected))
+            return false;
+        slots_.erase(std::find(slots_.begin(), slots_.end(), slot));
+    }
+    for (const auto &weak : slot->links)
+        if (auto link = weak.lock())
+            link->fail();
+    notify(false, path);
+    return true;
+}
+
+void EmulatedBus::notify(bool arrived, const QString &path)
+{
+    std::vector<std::pair<int, Listener>> listeners;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listeners = listeners_;
+    }
+    for (const auto &entry : listeners)
+        entry.second(arrived, path);
+}
+
+std::shared_ptr<BoardLink> EmulatedBus::makeLink(const QString &path, std::shared_ptr<Board> board)
+{
+    EmulatedLink::BusEvents events;
+    events.boardGone = [this, path, board] {
+        tasks_->schedule(Clock::now(), [this, path, board] { dropGoneBoard(path, board); });
+    };
+    events.restart = [this, path, board](BoardMode mode, Clock::time_point lastReply) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            restarting_.insert(board.get());
+        }
+        const auto leaveAt = lastReply + std::chrono::milliseconds(board->leaveDelayMs());
+        tasks_->schedule(leaveAt,
+                         [this, path, board, mode] { leaveForRestart(path, board, mode); });
+    };
+    return std::make_shared<EmulatedLink>(std::move(board), std::move(events));
+}
+
+void EmulatedBus::dropGoneBoard(const QString &path, const std::shared_ptr<Board> &board)
+{
+    std::lock_guard<std::recursive_mutex> change(changes_);
+    detach(path, board.get());
+}
+
+void EmulatedBus::leaveForRestart(const QString &path, const std::shared_ptr<Board> &board,
+                                  BoardMode mode)
+{
+    std::lock_guard<std::recursive_mutex> change(changes_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (restarting_.count(board.get()) == 0)
+            return;
+    }
+    if (!detach(path, board.get())) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        restarting_.erase(board.get());
+        return;
+    }
+    board->enterMode(mode);
+    const auto returnAt = Clock::now() + std::chrono::milliseconds(board->returnDelayMs());
+    tasks_->schedule(returnAt, [this, board] { returnFromRestart(board); });
+}
+
+void EmulatedBus::returnFromRestart(const std::shared_ptr<Board> &board)
+{
+    std::lock_guard<std::recursive_mutex> change(changes_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (restarting_.erase(board.get()) == 0)
+            return;
+    }
+    attach(board);
+}
+
+} // namespace zq::emu

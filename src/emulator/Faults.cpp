@@ -1,0 +1,147 @@
+#include "Faults.h"
+
+#include <algorithm>
+
+namespace zq::emu
+{
+
+namespace
+{
+
+void apply(const Fault &fault, FrameFaults &faults)
+{
+    switch (fault.kind) {
+    case FaultKind::NoReply:
+        faults.noReply = true;
+        break;
+    case FaultKind::LateReply:
+        faults.lateMs += fault.delayMs;
+        break;
+    case FaultKind::WrongLength:
+        faults.wrongLength = true;
+        break;
+    case FaultKind::WrongMarker:
+        faults.wrongMarker = true;
+        break;
+    case FaultKind::BadReplyCrc:
+        faults.badCrc = true;
+        break;
+    case FaultKind::FailingStatus:
+        faults.failingStatus = true;
+        break;
+    case FaultKind::BoardGone:
+        faults.boardGone = true;
+        break;
+    case FaultKind::Latency:
+        faults.latencyMs += fault.delayMs;
+        break;
+    }
+}
+
+// CMD_SWD_INIT keeps its status at byte 7; the connect reply has no status to fail.
+void failStatus(Packet &reply)
+{
+    if (reply.size() != StatusReplyLength)
+        return;
+    if (reply[2] == replyMarker('A'))
+        reply[7] = 1;
+    else
+        reply[8] = StatusCrcMismatch;
+    resealReply(reply);
+}
+
+} // namespace
+
+Fault Fault::nth(FaultKind kind, int frame)
+{
+    Fault fault;
+    fault.kind = kind;
+    fault.countdown = std::max(frame, 1);
+    return fault;
+}
+
+Fault Fault::every(FaultKind kind)
+{
+    Fault fault;
+    fault.kind = kind;
+    fault.repeating = true;
+    return fault;
+}
+
+Fault Fault::onCommand(char letter) const
+{
+    Fault copy = *this;
+    copy.command = letter;
+    return copy;
+}
+
+Fault Fault::withDelay(int ms) const
+{
+    Fault copy = *this;
+    copy.delayMs = std::max(ms, 0);
+    return copy;
+}
+
+void FrameFaults::damage(std::vector<Packet> &replies) const
+{
+    if (noReply)
+        replies.clear();
+    if (replies.empty())
+        return;
+    // Progress replies stay intact: a fault hits the reply that carries the verdict.
+    Packet &reply = replies.back();
+    if (failingStatus)
+        failStatus(reply);
+    if (wrongMarker) {
+        reply[2] = uint8_t(reply[2] + 1);
+        resealReply(reply);
+    }
+    if (badCrc)
+        reply.back() ^= 0x5A;
+    if (wrongLength)
+        reply.pop_back();
+}
+
+int Faults::arm(const Fault &fault)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_.emplace_back(nextId_, fault);
+    return nextId_++;
+}
+
+void Faults::disarm(int id)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_.erase(std::remove_if(armed_.begin(), armed_.end(),
+                                [id](const auto &entry) { return entry.first == id; }),
+                 armed_.end());
+}
+
+void Faults::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_.clear();
+}
+
+int Faults::armedCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(armed_.size());
+}
+
+FrameFaults Faults::onFrame(char command)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    FrameFaults fired;
+    for (auto it = armed_.begin(); it != armed_.end();) {
+        Fault &fault = it->second;
+        const bool matches = fault.command == 0 || fault.command == command;
+        if (matches && (fault.repeating || --fault.countdown == 0))
+            apply(fault, fired);
+        const bool spent = matches && !fault.repeating && fault.countdown == 0;
+        it = spent ? armed_.erase(it) : it + 1;
+    }
+    return fired;
+}
+
+} // namespace zq::emu

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "ReplyFrame.h"
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace zq::emu
+{
+
+enum class FaultKind {
+    NoReply,       // the frame is carried out, its replies never come
+    LateReply,     // the replies come delayMs late
+    WrongLength,   // the final reply loses its last byte
+    WrongMarker,   // the final reply's byte 2 is one too high (CRC still right)
+    BadReplyCrc,   // the final reply's CRC does not match its bytes
+    FailingStatus, // the final reply reports failure (CRC still right)
+    BoardGone,     // the board drops off the bus instead of taking the frame
+    Latency,       // every reply packet of the frame takes delayMs more
+};
+
+// One fault switch: what goes wrong, on which frame, and for which command letter.
+// Fault::nth(FaultKind::NoReply, 3).onCommand('H') loses the reply of the third 'H' from now.
+struct Fault {
+    FaultKind kind = FaultKind::NoReply;
+    int countdown = 1;      // fires on the countdown-th matching frame from now
+    bool repeating = false; // fires on every matching frame until disarmed
+    char command = 0;       // 0 matches every command letter
+    int delayMs = 0;        // LateReply and Latency
+
+    static Fault next(FaultKind kind) { return nth(kind, 1); }
+    static Fault nth(FaultKind kind, int frame);
+    static Fault every(FaultKind kind);
+    static Fault latency(int ms) { return every(FaultKind::Latency).withDelay(ms); }
+
+    Fault onCommand(char letter) const;
+    Fault withDelay(int ms) const;
+};
+
+// What the switches that fired do to one frame.
+struct FrameFaults {
+    bool noReply = false;
+    bool wrongLength = false;
+    bool wrongMarker = false;
+    bool badCrc = false;
+    bool failingStatus = false;
+    bool boardGone = false;
+    int lateMs = 0;
+    int latencyMs = 0;
+
+    // Drops or damages the frame's replies; timing is the link's business.
+    void damage(std::vector<Packet> &replies) const;
+};
+
+// The board's fault switches. Armed from a test or bench thread while the host talks to the
+// board from its worker, so every call is thread-safe.
+class Faults
+{
+public:
+    int arm(const Fault &fault); // returns an id for disarm
+    void disarm(int id);
+    void clear();
+    int armedCount() const;
+
+    // Counts one frame with this command letter against every armed switch.
+    FrameFaults onFrame(char command);
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<int, Fault>> armed_;
+    int nextId_ = 1;
+};
+
+} // namespace zq::emu

@@ -1,0 +1,145 @@
+#include "StateFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <map>
+
+namespace zq::emu
+{
+
+namespace
+{
+
+constexpr qint64 MaxFileBytes = qint64(64) << 20;
+constexpr uint32_t MaxTargetFlashSize = uint32_t(64) << 20;
+
+const std::map<BoardMode, QString> &modeNames()
+{
+    static const std::map<BoardMode, QString> names = {{BoardMode::Normal, "normal"},
+                                                       {BoardMode::McuUpdate, "mcu-update"},
+                                                       {BoardMode::BootUpdate, "boot-update"}};
+    return names;
+}
+
+QString hex(uint32_t value, int width)
+{
+    return "0x" + QString::number(value, 16).toUpper().rightJustified(width, '0');
+}
+
+bool writeAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size())
+        return false;
+    return file.commit();
+}
+
+QByteArray toBytes(const std::vector<uint8_t> &data)
+{
+    return QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size()));
+}
+
+std::vector<uint8_t> readBinary(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.read(MaxFileBytes);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+QByteArray boardIni(const BoardState &state)
+{
+    const BoardIdentity &id = state.identity;
+    QString text;
+    QTextStream out(&text);
+    out << "mode=" << modeNames().at(id.mode) << '\n'
+        << "boot_version=" << hex(id.bootVersion, 8) << '\n'
+        << "app_version=" << hex(id.appVersion, 8) << '\n'
+        << "board_mcu=" << hex(id.boardMcu, 8) << '\n'
+        << "board_id=" << hex(id.boardId, 8) << '\n'
+        << "flash_id=" << hex(id.flashId, 6) << '\n'
+        << "target_present=" << (state.target.present ? 1 : 0) << '\n'
+        << "target_id=" << hex(state.target.targetId, 8) << '\n'
+        << "target_flash_size=" << state.target.flashSize << '\n';
+    out.flush();
+    return text.toUtf8();
+}
+
+void applyMode(BoardIdentity &identity, const QString &name)
+{
+    for (const auto &entry : modeNames())
+        if (entry.second == name)
+            identity.mode = entry.first;
+}
+
+void applyKey(BoardState &state, const QString &key, const QString &value)
+{
+    if (key == "mode")
+        return applyMode(state.identity, value);
+    bool ok = false;
+    const uint32_t number = value.toUInt(&ok, 0);
+    if (!ok)
+        return;
+    const std::map<QString, uint32_t *> words = {{"boot_version", &state.identity.bootVersion},
+                                                 {"app_version", &state.identity.appVersion},
+                                                 {"board_mcu", &state.identity.boardMcu},
+                                                 {"board_id", &state.identity.boardId},
+                                                 {"target_id", &state.target.targetId}};
+    if (auto it = words.find(key); it != words.end())
+        *it->second = number;
+    else if (key == "flash_id")
+        state.identity.flashId = number & 0xFFFFFF;
+    else if (key == "target_present")
+        state.target.present = number != 0;
+    else if (key == "target_flash_size" && number > 0 && number <= MaxTargetFlashSize)
+        state.target.flashSize = number;
+}
+
+void readBoardIni(const QString &path, BoardState &state)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    for (const QString &line : lines) {
+        const int equals = line.indexOf('=');
+        if (equals > 0)
+            applyKey(state, line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
+    }
+}
+
+} // namespace
+
+bool saveStateFolder(const QString &folder, const BoardState &state)
+{
+    const QDir dir(folder);
+    if (!dir.mkpath("."))
+        return false;
+    return writeAtomically(dir.filePath("spi-flash.bin"), toBytes(state.spiFlash)) &&
+           writeAtomically(dir.filePath("target-flash.bin"), toBytes(state.targetFlash)) &&
+           writeAtomically(dir.filePath("app.bin"), toBytes(state.app)) &&
+           writeAtomically(dir.filePath("boot.bin"), toBytes(state.boot)) &&
+           writeAtomically(dir.filePath("board.ini"), boardIni(state));
+}
+
+std::optional<BoardState> loadStateFolder(const QString &folder)
+{
+    const QDir dir(folder);
+    if (folder.isEmpty() || !dir.exists())
+        return std::nullopt;
+    BoardState state;
+    readBoardIni(dir.filePath("board.ini"), state);
+    state.spiFlash = readBinary(dir.filePath("spi-flash.bin"));
+    state.targetFlash = readBinary(dir.filePath("target-flash.bin"));
+    state.app = readBinary(dir.filePath("app.bin"));
+    state.boot = readBinary(dir.filePath("boot.bin"));
+    return state;
+}
+
+} // namespace zq::emu

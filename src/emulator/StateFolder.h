@@ -1,0 +1,35 @@
+#pragma once
+
+#include "BoardIdentity.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace zq::emu
+{
+
+// Everything a board remembers between runs.
+struct BoardState {
+    BoardIdentity identity;
+    TargetConfig target;
+    std::vector<uint8_t> spiFlash;    // from address 0; the rest reads as erased
+    std::vector<uint8_t> targetFlash; // likewise
+    std::vector<uint8_t> app;         // the application image
+    std::vector<uint8_t> boot;        // the boot loader image
+};
+
+// A state folder holds spi-flash.bin, target-flash.bin, app.bin, boot.bin (raw bytes; flash
+// files without their erased tail) and board.ini (key=value lines: mode, versions, board MCU
+// and id, flash id, target presence, id and flash size). Each file is written to a temporary
+// name and renamed over the old one, so a process that dies while saving leaves every file
+// either old or new, never torn; board.ini goes last.
+bool saveStateFolder(const QString &folder, const BoardState &state);
+
+// Nothing when the folder does not exist. Missing files and keys keep their defaults;
+// board.ini values that do not parse are ignored.
+std::optional<BoardState> loadStateFolder(const QString &folder);
+
+} // namespace zq::emu
