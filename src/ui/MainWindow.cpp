@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "MainWindowForm.h"
+#include "Translated.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -19,7 +20,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     formRecord->buildForm(this);
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setWindowTitle(tr("ZQ_Programmer_V1.20A"));
+    setWindowTitle(translated("ZQ_Programmer_V1.20A"));
     resetShellState();
     setUpProgramNumberField();
     mcuCodePath = QStringLiteral("./");

@@ -2,6 +2,7 @@
 
 #include "MainWindowForm.h"
 #include "NumberText.h"
+#include "Translated.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -50,17 +51,19 @@ QString MainWindow::toDecText(int32_t value)
 
 void MainWindow::showCriticalMessage(const QString &text)
 {
-    showMessageBox(tr("Message"), text);
+    showMessageBox(translated("Message"), text);
 }
 
 void MainWindow::showErrorMessage(const QString &text)
 {
-    showMessageBox(tr("Error"), text);
+    showMessageBox(translated("Error"), text);
 }
 
 void MainWindow::showMessageBox(const QString &title, const QString &text)
 {
-    QMessageBox::critical(this, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    // Built by hand: the static helper would make OK the default button.
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, this);
+    box.exec();
 }
 
 // The flash buttons only make sense once the programmer's flash was found in the catalogue.
@@ -139,8 +142,8 @@ QString MainWindow::chooseOpenFile(const QString &caption, const QString &direct
         return fileChooser(caption, directory, filter);
     const QByteArray captionText = caption.toUtf8();
     const QByteArray filterText = filter.toUtf8();
-    return QFileDialog::getOpenFileName(this, tr(captionText.constData()), directory,
-                                        tr(filterText.constData()));
+    return QFileDialog::getOpenFileName(this, translated(captionText.constData()), directory,
+                                        translated(filterText.constData()));
 }
 
 void MainWindow::processEvents()
