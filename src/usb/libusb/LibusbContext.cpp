@@ -1,0 +1,79 @@
+#include "LibusbContext.h"
+
+#include "DevicePathText.h"
+
+namespace zq::usb
+{
+
+std::shared_ptr<LibusbContext> LibusbContext::create()
+{
+    libusb_context *context = nullptr;
+    if (libusb_init(&context) != LIBUSB_SUCCESS)
+        return nullptr;
+    return std::shared_ptr<LibusbContext>(new LibusbContext(context));
+}
+
+LibusbContext::LibusbContext(libusb_context *context) : context_(context)
+{
+    registerHotplug();
+    events_ = std::thread([this] { pumpEvents(); });
+}
+
+LibusbContext::~LibusbContext()
+{
+    if (hotplugRegistered_)
+        libusb_hotplug_deregister_callback(context_, hotplug_);
+    quit_.store(true);
+    libusb_interrupt_event_handler(context_);
+    events_.join();
+    libusb_exit(context_);
+}
+
+void LibusbContext::setDeviceListener(UsbTransport::DeviceListener listener)
+{
+    std::lock_guard<std::recursive_mutex> lock(listenerMutex_);
+    listener_ = std::move(listener);
+}
+
+void LibusbContext::pumpEvents()
+{
+    while (!quit_.load()) {
+        // The time-out only bounds how long a missed interrupt could delay shutting down.
+        timeval interval{0, 200000};
+        libusb_handle_events_timeout_completed(context_, &interval, nullptr);
+    }
+}
+
+void LibusbContext::registerHotplug()
+{
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0)
+        return;
+    const auto events = libusb_hotplug_event(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                             LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+    hotplugRegistered_ = libusb_hotplug_register_callback(
+                             context_, events, LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY,
+                             LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                             &LibusbContext::onHotplug, this, &hotplug_) == LIBUSB_SUCCESS;
+}
+
+int LIBUSB_CALL LibusbContext::onHotplug(libusb_context *, libusb_device *device,
+                                         libusb_hotplug_event event, void *self)
+{
+    static_cast<LibusbContext *>(self)->deliver(device,
+                                                event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED);
+    return 0; // stay registered
+}
+
+void LibusbContext::deliver(libusb_device *device, bool arrived)
+{
+    libusb_device_descriptor descriptor{};
+    libusb_get_device_descriptor(device, &descriptor);
+    const QString name =
+        devicePathText(libusb_get_bus_number(device), libusb_get_device_address(device),
+                       descriptor.idVendor, descriptor.idProduct);
+    std::lock_guard<std::recursive_mutex> lock(listenerMutex_);
+    if (listener_)
+        listener_(arrived, name);
+}
+
+} // namespace zq::usb

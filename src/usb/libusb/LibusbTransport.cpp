@@ -1,0 +1,88 @@
+#include "DevicePathText.h"
+#include "LibusbContext.h"
+#include "LibusbOpen.h"
+#include "ProgrammerIdentity.h"
+#include "UsbTransport.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace zq::usb
+{
+namespace
+{
+
+using Address = std::pair<int, int>; // bus, address
+
+std::vector<Address> programmerAddresses(libusb_context *context)
+{
+    libusb_device **list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    std::vector<Address> found;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) != LIBUSB_SUCCESS ||
+            descriptor.idVendor != kProgrammerVendorId ||
+            descriptor.idProduct != kProgrammerProductId)
+            continue;
+        found.emplace_back(libusb_get_bus_number(list[i]), libusb_get_device_address(list[i]));
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    std::sort(found.begin(), found.end()); // a stable order from one search to the next
+    return found;
+}
+
+class LibusbTransport : public UsbTransport
+{
+public:
+    explicit LibusbTransport(std::shared_ptr<LibusbContext> context) : context_(std::move(context))
+    {
+    }
+    ~LibusbTransport() override { setDeviceListener(nullptr); }
+
+    // Lists programmers whether or not this user may open them, so the list shows the board
+    // and the open names the cause.
+    QStringList findProgrammers() override
+    {
+        QStringList paths;
+        if (!context_)
+            return paths;
+        for (const Address &at : programmerAddresses(context_->get()))
+            paths.append(
+                devicePathText(at.first, at.second, kProgrammerVendorId, kProgrammerProductId));
+        return paths;
+    }
+
+    std::shared_ptr<UsbChannel> openChannel(const QString &path, OpenError *error) override
+    {
+        OpenError cause = OpenError::NotFound;
+        int bus = 0;
+        int address = 0;
+        std::shared_ptr<UsbChannel> channel;
+        if (context_ && parseDevicePathText(path, &bus, &address))
+            channel = openLibusbChannel(context_, bus, address, &cause);
+        if (error)
+            *error = cause;
+        return channel;
+    }
+
+    void setDeviceListener(DeviceListener listener) override
+    {
+        if (context_)
+            context_->setDeviceListener(std::move(listener));
+    }
+
+private:
+    std::shared_ptr<LibusbContext> context_; // null when libusb could not start
+};
+
+} // namespace
+
+std::shared_ptr<UsbTransport> makeLibusbTransport()
+{
+    return std::make_shared<LibusbTransport>(LibusbContext::create());
+}
+
+} // namespace zq::usb
