@@ -62,8 +62,9 @@ std::optional<CommandFrame> parseVariable(const uint8_t *bytes, size_t count)
     if (total < VariableHeader + CrcLength ||
         total > VariableHeader + CommandFrame::MaxDataLength + CrcLength)
         return std::nullopt;
-    const bool padded = total == CommandFrame::FixedLength && count == PaddedVariableLength;
-    if (count != total && !padded)
+    // At 36 bytes the board reads every transfer as a fixed frame, hence the host's padding.
+    const bool padded = total == CommandFrame::FixedLength;
+    if (count != (padded ? PaddedVariableLength : total))
         return std::nullopt;
     const size_t covered = total - CrcLength;
     if (!crcMatches(bytes, covered))

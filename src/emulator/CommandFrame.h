@@ -39,9 +39,9 @@ RegionCheck regionCheckOf(const CommandFrame &frame);
 bool isVariableCommand(char command);
 
 // Accepts exactly the frames a well-behaved host sends: the 0xAA 0x55 start, a known letter,
-// the length of its form (a 36-byte variable frame may come as 38 bytes), the tag that fixed
-// frames carry in bytes 3..5, and a matching CRC. Anything else gives nothing. Reads only
-// bytes[0..count), whatever they hold.
+// the length of its form (a variable frame of total length 36 only in its 38-byte form), the
+// tag that fixed frames carry in bytes 3..5, and a matching CRC. Anything else gives nothing.
+// Reads only bytes[0..count), whatever they hold.
 std::optional<CommandFrame> parseCommandFrame(const uint8_t *bytes, size_t count);
 
 } // namespace zq::emu
