@@ -1,0 +1,47 @@
+#pragma once
+
+// The user-level procedures. Each is started by one button of the window (or one subcommand of
+// zqprog), runs on the front end's thread and reports only through session.frontEnd.
+
+#include <QString>
+
+#include <cstdint>
+
+namespace zq::ops {
+
+struct Session;
+
+// Opening and identifying the programmer.
+void openProgrammer(Session &session, const QString &path);   // "Open programmer"
+int connectProgrammer(Session &session);
+int lookupFlash(Session &session, uint32_t flashId);
+
+// Device events: the handling shared by every platform's hot-plug news.
+void deviceArrived(Session &session, const QString &name);
+void deviceRemoved(Session &session, const QString &name);
+// Closes the device and waits until the worker has left its loop.
+void stopProgrammer(Session &session);
+
+// The MCU code file.
+void inputMcuCode(Session &session);        // "Input File"
+// Entry-address word of an image (bytes 4..7, little-endian; missing bytes read as zero).
+uint32_t entryAddress(const uint8_t *image, int32_t length);
+// 1 when the entry address is not acceptable, else 0.
+int runningAddressCheck(const uint8_t *image, int32_t length);
+
+// Download to the programmer's SPI flash, and its check.
+void downloadToProgrammer(Session &session);   // "Download to programmer"
+void checkSpiFlash(Session &session);          // "Check SpiFlash CRC"
+
+// Program and verify the target over SWD.
+void programTargetOperation(Session &session); // "Program"
+void verifyTarget(Session &session);           // "Verify"
+
+// The programmer's own firmware and boot loader.
+void updateFirmware(Session &session);         // "Firmware update"
+void updateBoot(Session &session);             // "Boot update"
+
+// The hidden "Run Uart Application" button.
+void runUartApplication(Session &session);
+
+} // namespace zq::ops
