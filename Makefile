@@ -26,3 +26,8 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The WinUSB channel, built for 64-bit Windows with mingw-w64 and run under wine (no Qt there).
+check-windows:
+	@tools/install-deps.sh windows
+	tools/windows/check.sh $(BUILD)
