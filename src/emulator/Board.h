@@ -64,7 +64,8 @@ public:
 
     Faults &faults() { return faults_; }
 
-    // How long after its CMD_USB_BOOT reply the board leaves the bus, and how long it stays off.
+    // How long after the host took its CMD_USB_BOOT reply the board leaves the bus, and how long
+    // it stays off.
     void setRestartDelays(int leaveMs, int returnMs);
     int leaveDelayMs() const;
     int returnDelayMs() const;

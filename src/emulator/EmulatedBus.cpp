@@ -184,12 +184,12 @@ std::shared_ptr<BoardLink> EmulatedBus::makeLink(const QString &path, std::share
     events.boardGone = [this, path, board] {
         tasks_->schedule(Clock::now(), [this, path, board] { dropGoneBoard(path, board); });
     };
-    events.restart = [this, path, board](BoardMode mode, Clock::time_point lastReply) {
+    events.restart = [this, path, board](BoardMode mode) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             restarting_.insert(board.get());
         }
-        const auto leaveAt = lastReply + std::chrono::milliseconds(board->leaveDelayMs());
+        const auto leaveAt = Clock::now() + std::chrono::milliseconds(board->leaveDelayMs());
         tasks_->schedule(leaveAt,
                          [this, path, board, mode] { leaveForRestart(path, board, mode); });
     };

@@ -24,14 +24,13 @@ bool EmulatedLink::write(const uint8_t *data, int count)
     }
     Board::Response response = board_->handleFrame(data, size_t(count));
     faults.damage(response.replies);
-    const Clock::time_point lastReply = queue(response.replies, faults);
+    queue(response.replies, faults);
     if (response.restartInto)
-        events_.restart(*response.restartInto, lastReply);
+        restartAfterReply(*response.restartInto);
     return true;
 }
 
-EmulatedLink::Clock::time_point EmulatedLink::queue(const std::vector<Packet> &replies,
-                                                    const FrameFaults &faults)
+void EmulatedLink::queue(const std::vector<Packet> &replies, const FrameFaults &faults)
 {
     const auto latency = std::chrono::milliseconds(faults.latencyMs);
     Clock::time_point readyAt = Clock::now() + std::chrono::milliseconds(faults.lateMs);
@@ -43,22 +42,47 @@ EmulatedLink::Clock::time_point EmulatedLink::queue(const std::vector<Packet> &r
         }
     }
     changed_.notify_all();
-    return readyAt;
+}
+
+void EmulatedLink::restartAfterReply(BoardMode mode)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pipe_.empty()) {
+            restart_ = PendingRestart{mode, pipe_.size()};
+            return;
+        }
+    }
+    events_.restart(mode);
 }
 
 int EmulatedLink::read(uint8_t *buffer, int capacity)
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    int count = 0;
+    std::optional<BoardMode> restart;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!waitForPacket(lock))
+            return -1;
+        count = take(buffer, capacity);
+        restart = restartDue();
+    }
+    if (restart)
+        events_.restart(*restart);
+    return count;
+}
+
+bool EmulatedLink::waitForPacket(std::unique_lock<std::mutex> &lock)
+{
     for (;;) {
         if (failed_)
-            return -1;
-        if (pipe_.empty()) {
+            return false;
+        if (pipe_.empty())
             changed_.wait(lock);
-        } else if (pipe_.front().readyAt > Clock::now()) {
+        else if (pipe_.front().readyAt > Clock::now())
             changed_.wait_until(lock, pipe_.front().readyAt);
-        } else {
-            return take(buffer, capacity);
-        }
+        else
+            return true;
     }
 }
 
@@ -72,12 +96,37 @@ int EmulatedLink::take(uint8_t *buffer, int capacity)
     return count;
 }
 
+std::optional<BoardMode> EmulatedLink::restartDue()
+{
+    if (!restart_ || --restart_->packetsBefore > 0)
+        return std::nullopt;
+    const BoardMode mode = restart_->mode;
+    restart_.reset();
+    return mode;
+}
+
+void EmulatedLink::cancel()
+{
+    std::optional<PendingRestart> restart;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+        pipe_.clear();
+        restart.swap(restart_);
+    }
+    changed_.notify_all();
+    // The host gave up on the reply; the board, which cannot tell, restarts all the same.
+    if (restart)
+        events_.restart(restart->mode);
+}
+
 void EmulatedLink::fail()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         failed_ = true;
         pipe_.clear();
+        restart_.reset();
     }
     changed_.notify_all();
 }

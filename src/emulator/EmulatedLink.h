@@ -13,6 +13,8 @@ namespace zq::emu
 
 // One open link to a plugged board. A written frame is handed to the board at once; its
 // replies wait in the IN pipe until their time (faults may delay them) and are read in order.
+// A board told to restart does so once the host has taken its reply (at once when a fault ate
+// the reply, or when the host cancels instead of reading), so a slow host never misses it.
 class EmulatedLink final : public BoardLink
 {
 public:
@@ -21,16 +23,16 @@ public:
     // What the board does to the bus, which the link cannot do itself.
     struct BusEvents {
         std::function<void()> boardGone;
-        std::function<void(BoardMode, Clock::time_point lastReply)> restart;
+        std::function<void(BoardMode)> restart;
     };
 
     EmulatedLink(std::shared_ptr<Board> board, BusEvents events);
 
     bool write(const uint8_t *data, int count) override;
     int read(uint8_t *buffer, int capacity) override;
-    void cancel() override { fail(); }
+    void cancel() override;
 
-    // The board left the bus.
+    // The board left the bus: a restart it was about to make is moot.
     void fail();
 
 private:
@@ -39,9 +41,17 @@ private:
         Clock::time_point readyAt;
     };
 
+    struct PendingRestart {
+        BoardMode mode;
+        size_t packetsBefore; // packets still to be read up to and including the reply
+    };
+
     bool failed() const;
-    Clock::time_point queue(const std::vector<Packet> &replies, const FrameFaults &faults);
+    void queue(const std::vector<Packet> &replies, const FrameFaults &faults);
+    void restartAfterReply(BoardMode mode);
+    bool waitForPacket(std::unique_lock<std::mutex> &lock);
     int take(uint8_t *buffer, int capacity);
+    std::optional<BoardMode> restartDue();
 
     std::shared_ptr<Board> board_;
     BusEvents events_;
@@ -49,6 +59,7 @@ private:
     std::condition_variable changed_;
     std::deque<Queued> pipe_;
     bool failed_ = false;
+    std::optional<PendingRestart> restart_;
 };
 
 } // namespace zq::emu

@@ -188,17 +188,32 @@ private slots:
         QCOMPARE(int((*connect)[2]), to);
     }
 
-    void restartLeavesOnlyAfterItsDelay()
+    void restartWaitsForTheReplyToBeTakenThenForItsDelay()
     {
         auto board = std::make_shared<Board>(inMode(BoardMode::McuUpdate));
         board->setRestartDelays(300, 10);
         const QString path = bus.plug(board);
         const auto link = bus.open(path);
+        QVERIFY(send(*link, usbBootFrame(1)));
+        QTest::qWait(500);
+        QCOMPARE(bus.paths(), QStringList{path});
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(roundTrip(*link, usbBootFrame(1)));
+        QVERIFY(readReply(*link));
         QTRY_VERIFY_WITH_TIMEOUT(!bus.paths().contains(path), 3000);
         QVERIFY(clock.elapsed() >= 300);
+    }
+
+    void restartHappensWhenTheHostGivesUpOnTheReply()
+    {
+        auto board = std::make_shared<Board>(inMode(BoardMode::McuUpdate));
+        board->setRestartDelays(1, 1);
+        const QString path = bus.plug(board);
+        const auto link = bus.open(path);
+        QVERIFY(send(*link, usbBootFrame(1)));
+        link->cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(bus.paths().size() == 1 && bus.paths()[0] != path, 3000);
+        QCOMPARE(board->mode(), BoardMode::Normal);
     }
 
     void unplugDuringARestartCallsItOff()
