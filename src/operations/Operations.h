@@ -3,6 +3,7 @@
 // The user-level procedures. Each is started by one button of the window (or one subcommand of
 // zqprog), runs on the front end's thread and reports only through session.frontEnd.
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -32,14 +33,27 @@ int runningAddressCheck(const uint8_t *image, int32_t length);
 // Download to the programmer's SPI flash, and its check.
 void downloadToProgrammer(Session &session);   // "Download to programmer"
 void checkSpiFlash(Session &session);          // "Check SpiFlash CRC"
+// Writes the image to the code address in 4096-byte blocks, has the programmer check it, then
+// writes and checks the message block. 0, or -3 a write or the message block failed, -4 the
+// programmer was lost, -5 the image check failed.
+int downloadImage(Session &session, const QByteArray &mcuCodeBuffer);
 
 // Program and verify the target over SWD.
 void programTargetOperation(Session &session); // "Program"
 void verifyTarget(Session &session);           // "Verify"
+// Init, write in 4096-byte blocks, check, run. 0, or -1 fewer than 8 bytes, 10 init or run
+// failed, -10 unknown target type, -3/-5 a full/the last block failed, -4/-6 the programmer was
+// lost after a full/the last block, -7 the target's CRC differs.
+int programTarget(Session &session, const QByteArray &mcuCodeBuffer);
 
 // The programmer's own firmware and boot loader.
 void updateFirmware(Session &session);         // "Firmware update"
 void updateBoot(Session &session);             // "Boot update"
+// Writes the image into the programmer's embedded flash, checks it and switches the programmer's
+// resident program. 0, or -1 fewer than 8 bytes, -3 a full block failed, -4 the programmer was
+// lost after a full block or the last block failed, -5 lost after the last block, -6 the
+// programmer's CRC differs.
+int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer);
 
 // The hidden "Run Uart Application" button.
 void runUartApplication(Session &session);

@@ -1,0 +1,114 @@
+#include "CodeImage.h"
+
+#include "Crc32.h"
+#include "FrontEnd.h"
+#include "ImageFile.h"
+#include "NumberText.h"
+#include "Operations.h"
+#include "Session.h"
+
+namespace zq::ops
+{
+
+namespace
+{
+
+const QString kAddressProblem =
+    QStringLiteral("There is a problem with the running address of this file!");
+
+const uint8_t *bytesOf(const QByteArray &image)
+{
+    return reinterpret_cast<const uint8_t *>(image.constData());
+}
+
+void takeImage(ProgrammerState &state, const QByteArray &image)
+{
+    state.mcuCodeCrc = crc32(bytesOf(image), size_t(image.size()));
+    state.mcuCodeLength = image.size();
+    state.mcuCodeRead = true;
+}
+
+bool reportAddressProblem(FrontEnd &frontEnd, const QByteArray &image)
+{
+    if (runningAddressCheck(bytesOf(image), image.size()) == 0)
+        return false;
+    frontEnd.showCriticalMessage(kAddressProblem);
+    frontEnd.appendLog(QStringLiteral("***") + kAddressProblem + QStringLiteral("***"));
+    return true;
+}
+
+} // namespace
+
+uint32_t entryAddress(const uint8_t *image, int32_t length)
+{
+    uint32_t address = 0;
+    for (int32_t i = 7; i >= 4; --i)
+        address = (address << 8) | (i < length ? image[i] : 0u);
+    return address;
+}
+
+// Within the flash at 0x08000000 only the first 4 KiB page, and within the region at 0x10000000
+// only the first 8 KiB, hold entry points of a stand-alone image; an entry further in belongs to
+// an image built to sit behind a loader. Addresses elsewhere are not judged.
+int runningAddressCheck(const uint8_t *image, int32_t length)
+{
+    const uint32_t entry = entryAddress(image, length);
+    if ((entry & 0xFFF00000) == 0x08000000)
+        return (entry & 0xFFFFF000) != 0x08000000 ? 1 : 0;
+    if ((entry & 0xFF000000) == 0x10000000)
+        return (entry & 0xFFFFF000) > 0x10001000 ? 1 : 0;
+    return 0;
+}
+
+QString codeSummaryText(uint32_t crc, int32_t length)
+{
+    return QStringLiteral("Mcu code, CRC = ") + toHexText(crc, 8) + QStringLiteral(" Len: ") +
+           toDecText(length);
+}
+
+CodeRead readCodeImage(Session &session, const CodeFileTexts &texts, QByteArray &mcuCodeBuffer)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    const QString path = frontEnd.codePathText();
+    if (path.isEmpty()) {
+        frontEnd.showCriticalMessage(texts.emptyPath);
+        return CodeRead::NoPath;
+    }
+    if (!readImageFile(path, mcuCodeBuffer)) {
+        frontEnd.showCriticalMessage(texts.openFailure);
+        frontEnd.appendLog(path);
+        return CodeRead::Unreadable;
+    }
+    takeImage(session.state, mcuCodeBuffer);
+    frontEnd.setCodeSummary(codeSummaryText(session.state.mcuCodeCrc, session.state.mcuCodeLength));
+    if (!texts.checkRunningAddress)
+        return CodeRead::Ready;
+    frontEnd.clearLog();
+    return reportAddressProblem(frontEnd, mcuCodeBuffer) ? CodeRead::BadAddress : CodeRead::Ready;
+}
+
+// Choosing only inspects the file; every operation reads it again from the path line.
+void inputMcuCode(Session &session)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    const QString path =
+        frontEnd.chooseOpenFile(QStringLiteral("Select Mcu Code"), session.state.mcuCodePath,
+                                QStringLiteral("file(*.bin)"));
+    if (path.isEmpty())
+        return;
+    session.state.mcuCodePath = path;
+    frontEnd.clearLog();
+    frontEnd.setCodePathText(path);
+    QByteArray image;
+    if (!readImageFile(path, image)) {
+        frontEnd.showErrorMessage(QStringLiteral("Read fail,please check the path!"));
+        return;
+    }
+    takeImage(session.state, image);
+    reportAddressProblem(frontEnd, image);
+    frontEnd.appendLog(QStringLiteral("enter_Addr:") +
+                       toHexText(entryAddress(bytesOf(image), image.size()), 8));
+    frontEnd.setCodeSummary(codeSummaryText(session.state.mcuCodeCrc, session.state.mcuCodeLength));
+}
+
+} // namespace zq::ops

@@ -1,0 +1,134 @@
+#include "CodeImage.h"
+#include "FrontEnd.h"
+#include "ImageBlocks.h"
+#include "NumberText.h"
+#include "OperationLog.h"
+#include "Operations.h"
+#include "Session.h"
+#include "TargetIds.h"
+#include "UsbDevice.h"
+
+namespace zq::ops
+{
+
+namespace
+{
+
+const QString kDisconnected = QStringLiteral("The programmer is disconnected!");
+const QString kBlockFailure = QStringLiteral("NG, Addr : 0x");
+
+bool programmerGone(Session &session)
+{
+    if (session.usbDevice.isOpen())
+        return false;
+    session.frontEnd.appendLog(kDisconnected);
+    return true;
+}
+
+// True when written; otherwise the block's failure line has been logged.
+bool sendBlock(Session &session, const std::vector<uint8_t> &block, uint32_t address, int count)
+{
+    const int result = session.commands.CMD_SWD_WRITE(block.data(), address, count);
+    if (result != 0)
+        session.frontEnd.appendLog(blockFailureLine(kBlockFailure, address, result));
+    return result == 0;
+}
+
+// Addresses are offsets in the image: the programmer places them in the target's flash.
+int writeImage(Session &session, const QByteArray &image)
+{
+    const ImageBlocks blocks(image);
+    std::vector<uint8_t> staging;
+    for (int k = 0; k < blocks.fullCount(); ++k) {
+        blocks.stage(staging, k * kBlockSize, kBlockSize);
+        if (!sendBlock(session, staging, uint32_t(k * kBlockSize), kBlockSize))
+            return -3;
+        session.frontEnd.setProgress(blocks.progressAfter(k + 1));
+        session.frontEnd.processEvents();
+        if (programmerGone(session))
+            return -4;
+    }
+    if (blocks.rest() > 0) {
+        const int offset = blocks.fullCount() * kBlockSize;
+        blocks.stage(staging, offset, blocks.rest());
+        if (!sendBlock(session, staging, uint32_t(offset), blocks.rest()))
+            return -5;
+    }
+    session.frontEnd.setProgress(100);
+    return programmerGone(session) ? -6 : 0;
+}
+
+// 0, 10 the init failed, -10 the target is of no known type.
+int connectTarget(Session &session)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    const int init = session.commands.CMD_SWD_INIT(0);
+    if (init != 0) {
+        frontEnd.appendLog(QStringLiteral("Init fail...") + toDecText(init));
+        return 10;
+    }
+    frontEnd.appendLog(QStringLiteral("Init ready..."));
+    // The init has just selected the type the target reported.
+    const int type = frontEnd.mcuTypeIndex();
+    return type >= 1 && type < protocol::kMcuTypeCount ? 0 : -10;
+}
+
+int checkAndRun(Session &session, uint32_t length)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    if (session.commands.CMD_SWD_CHECK(session.state.mcuCodeCrc, 0, length) != 0) {
+        frontEnd.appendLog(QStringLiteral("Check crc NG!"));
+        return -7;
+    }
+    frontEnd.appendLog(QStringLiteral("Check crc OK!"));
+    logTimestamp(frontEnd);
+    return session.commands.CMD_SWD_INIT(1, 0) != 0 ? 10 : 0;
+}
+
+} // namespace
+
+int programTarget(Session &session, const QByteArray &mcuCodeBuffer)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    if (mcuCodeBuffer.size() < 8) {
+        frontEnd.showCriticalMessage(QStringLiteral("There aren't any datas to update!"));
+        return -1;
+    }
+    frontEnd.clearLog();
+    frontEnd.setProgress(0);
+    const int connected = connectTarget(session);
+    if (connected != 0)
+        return connected;
+    logTimestamp(frontEnd);
+    frontEnd.appendLog(QStringLiteral("Start to program ..."));
+    const int written = writeImage(session, mcuCodeBuffer);
+    if (written != 0)
+        return written;
+    frontEnd.appendLog(QStringLiteral("Program end!"));
+    logTimestamp(frontEnd);
+    return checkAndRun(session, uint32_t(mcuCodeBuffer.size()));
+}
+
+void programTargetOperation(Session &session)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    if (!session.usbDevice.isOpen()) {
+        frontEnd.appendLog(kDisconnected);
+        frontEnd.setOperationButtonsEnabled(false);
+        return;
+    }
+    QByteArray mcuCodeBuffer;
+    const CodeFileTexts texts{QStringLiteral("Please input a code file"),
+                              QStringLiteral("Read fail,please check the path!"), true};
+    if (readCodeImage(session, texts, mcuCodeBuffer) != CodeRead::Ready)
+        return;
+    frontEnd.setOperationButtonsEnabled(false);
+    const int result = programTarget(session, mcuCodeBuffer);
+    frontEnd.appendLog(QString());
+    frontEnd.appendLog(result == 0
+                           ? QStringLiteral("Program target is OK!!!!!!")
+                           : QStringLiteral("Program target is fail.....") + toDecText(result));
+    frontEnd.setOperationButtonsEnabled(true);
+}
+
+} // namespace zq::ops
