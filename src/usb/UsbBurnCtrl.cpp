@@ -1,6 +1,7 @@
 #include "UsbBurnCtrl.h"
 
 #include "IdlePacer.h"
+#include "ThreadEndAnnotation.h"
 #include "UsbDevice.h"
 
 namespace
@@ -52,6 +53,7 @@ USB_BURN_CTRL::~USB_BURN_CTRL()
         QThread::yieldCurrentThread();
     }
     wait();
+    zq::usb::observeThreadEnd(this);
 }
 
 void USB_BURN_CTRL::run()
@@ -74,4 +76,5 @@ void USB_BURN_CTRL::run()
         }
     }
     stopRequest.store(0, kRelease);
+    zq::usb::announceThreadEnd(this);
 }
