@@ -63,7 +63,8 @@ public:
     void clear();
     int armedCount() const;
 
-    // Counts one frame with this command letter against every armed switch.
+    // Counts one written frame against every armed switch whose letter it has. Every frame
+    // counts, well formed or not: the switches act on the pipe, not on the command.
     FrameFaults onFrame(char command);
 
 private:

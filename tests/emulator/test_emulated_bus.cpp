@@ -220,12 +220,12 @@ private slots:
     {
         EventLog log;
         auto board = std::make_shared<Board>(inMode(BoardMode::McuUpdate));
-        board->setRestartDelays(10, 200);
+        board->setRestartDelays(10, 500);
         const QString path = bus.plug(board);
         QVERIFY(roundTrip(*bus.open(path), usbBootFrame(1)));
-        QTRY_VERIFY_WITH_TIMEOUT(bus.paths().isEmpty(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(), size_t(2), 3000); // plugged, then left
         bus.unplugAll();
-        QTest::qWait(1000);
+        QTest::qWait(1500);
         QVERIFY(bus.paths().isEmpty());
         QCOMPARE(log.count(), size_t(2));
     }
