@@ -1,0 +1,171 @@
+#pragma once
+
+#include "Board.h"
+#include "EmulatedBus.h"
+#include "RecordingFrontEnd.h"
+#include "Session.h"
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace zq::test
+{
+
+// The recording front end, plus what these tests need besides: every line ever appended (the
+// operations clear the log as they go), the dialogs' folders and filters, and a hook on the
+// progress bar.
+class OperationFrontEnd : public RecordingFrontEnd
+{
+public:
+    QStringList history;
+    QStringList openFileDirectories;
+    QStringList openFileFilters;
+    std::function<void(int)> onProgress;
+
+    void appendLog(const QString &line) override
+    {
+        history << line;
+        RecordingFrontEnd::appendLog(line);
+    }
+    void setProgress(int percent) override
+    {
+        RecordingFrontEnd::setProgress(percent);
+        if (onProgress)
+            onProgress(percent);
+    }
+    QString chooseOpenFile(const QString &caption, const QString &directory,
+                           const QString &filter) override
+    {
+        openFileDirectories << directory;
+        openFileFilters << filter;
+        return RecordingFrontEnd::chooseOpenFile(caption, directory, filter);
+    }
+};
+
+// An operation's whole road: session, command set, the real worker thread, UsbDevice on the
+// emulated transport, and one emulated board on the bus. Files go to a temporary folder.
+struct OperationRig {
+    std::shared_ptr<emu::Board> board;
+    QString path;
+    UsbDevice device{usb::makeEmulatedTransport()};
+    USB_BURN_CTRL burnCtrl; // declared after the device: stopped before it goes
+    OperationFrontEnd frontEnd;
+    ops::Session session{device, burnCtrl, frontEnd};
+    QTemporaryDir files;
+
+    explicit OperationRig(const emu::BoardIdentity &identity = {},
+                          const emu::TargetConfig &target = {})
+        : board(std::make_shared<emu::Board>(identity, target))
+    {
+        path = emu::EmulatedBus::instance().plug(board);
+        if (!device.open(path))
+            qFatal("the emulated board could not be opened");
+        burnCtrl.device = &device;
+        burnCtrl.start();
+        takeIdentity();
+    }
+
+    // What a connect would have recorded.
+    void takeIdentity()
+    {
+        const emu::BoardIdentity identity = board->identity();
+        ops::ProgrammerState &state = session.state;
+        state.connectionMode = identity.mode == emu::BoardMode::McuUpdate ? 0
+                               : identity.mode == emu::BoardMode::Normal  ? 1
+                                                                          : 2;
+        state.appVersion = identity.appVersion;
+        state.bootVersion = identity.bootVersion;
+        state.boardMcu = identity.boardMcu;
+    }
+
+    void arm(const emu::Fault &fault) { board->faults().arm(fault); }
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString filePath = files.filePath(name);
+        QFile file(filePath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write a test file");
+        return filePath;
+    }
+
+    // The code file the operations read from the path line.
+    void useCodeFile(const QByteArray &image)
+    {
+        frontEnd.codePath = writeFile(QStringLiteral("code.bin"), image);
+    }
+
+    // The board leaves the bus, and the window's removal handling closes the device.
+    void loseProgrammer()
+    {
+        emu::EmulatedBus::instance().unplug(path);
+        device.close();
+    }
+
+    // Loses the programmer once, in the first event-loop turn in which the condition holds.
+    void loseProgrammerWhen(std::function<bool()> condition)
+    {
+        frontEnd.onProcessEvents = [this, condition] {
+            if (device.isOpen() && condition())
+                loseProgrammer();
+        };
+    }
+
+    // In the first event-loop turn after the first progress update past the start.
+    void loseProgrammerAfterFirstBlock()
+    {
+        loseProgrammerWhen([this] { return frontEnd.progress.size() > 1; });
+    }
+
+    // Once the reply to the command just sent is in: whatever runs next finds the device gone.
+    bool replyIsIn() const
+    {
+        return burnCtrl.rxDone.load() == 1 &&
+               burnCtrl.replyNumber.load() == burnCtrl.requestNumber.load();
+    }
+};
+
+// Bytes that look like code; entry is stored little-endian at 4..7 as far as the image reaches.
+inline QByteArray codeImage(int size, uint32_t entry = 0x08000145, uint32_t seed = 1)
+{
+    QByteArray image(size, '\0');
+    uint32_t state = seed * 2654435761u + 12345;
+    for (int i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345;
+        image[i] = char(state >> 16);
+    }
+    for (int i = 4; i < 8 && i < size; ++i)
+        image[i] = char(entry >> (8 * (i - 4)));
+    return image;
+}
+
+inline std::vector<uint8_t> bytesOf(const QByteArray &bytes)
+{
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+inline QByteArray toByteArray(const std::vector<uint8_t> &bytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
+}
+
+// The log with every time stamp written as "Timer:", after checking its form (no leading zeros).
+inline QStringList withTimestampsMasked(const QStringList &log)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("^Timer:(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)$"));
+    QStringList masked;
+    for (const QString &line : log)
+        masked << (stamp.match(line).hasMatch() ? QStringLiteral("Timer:") : line);
+    return masked;
+}
+
+} // namespace zq::test
