@@ -24,6 +24,7 @@ bool UsbDevice::open(const QString &path)
 
     OpenError error = OpenError::None;
     std::shared_ptr<UsbChannel> channel = transport_->openChannel(path, &error);
+    lastOpenError_ = channel ? OpenError::None : error;
     if (!channel)
         return false;
 

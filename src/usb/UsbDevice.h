@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UsbTransport.h"
+
 #include <QString>
 
 #include <atomic>
@@ -41,6 +43,8 @@ public:
     uint8_t outPipe() const { return outPipe_; }
 
     zq::usb::UsbTransport &transport() const { return *transport_; }
+    // Why the last open failed (None after a successful one).
+    zq::usb::OpenError lastOpenError() const { return lastOpenError_; }
 
 private:
     // The channel in use, or null when closed. A transfer works on its own copy, so close()
@@ -57,4 +61,5 @@ private:
     uint8_t inPipe_ = 0;
     uint8_t outPipe_ = 0;
     QString devicePath_;
+    zq::usb::OpenError lastOpenError_ = zq::usb::OpenError::None;
 };
