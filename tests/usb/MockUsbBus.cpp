@@ -1,0 +1,257 @@
+#include "MockUsbBus.h"
+
+#include <umockdev.h>
+
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace
+{
+
+const char *const kPreload = "libumockdev-preload.so.0";
+
+// One vendor interface with bulk OUT 0x01 and bulk IN 0x81, 512-byte packets.
+const char *const kDescriptors = "1201000200000040175ad2c0000101020301"
+                                 "090220000101008032"
+                                 "0904000002ff000000"
+                                 "07050102000200"
+                                 "07058102000200";
+
+struct Urb {
+    UMockdevIoctlData *urb = nullptr;
+    UMockdevIoctlData *buffer = nullptr; // null for a zero-length transfer
+    usbdevfs_urb *fields() const { return reinterpret_cast<usbdevfs_urb *>(urb->data); }
+};
+
+// The device side of one plugged board. Its calls arrive on umockdev's thread.
+class MockBoard
+{
+public:
+    void handle(UMockdevIoctlClient *client)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+        switch (umockdev_ioctl_client_get_request(client)) {
+        case USBDEVFS_GET_CAPABILITIES:
+            answerCapabilities(client, arg);
+            return;
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_RELEASEINTERFACE:
+            umockdev_ioctl_client_complete(client, gone_ ? -1 : 0, gone_ ? ENODEV : 0);
+            return;
+        case USBDEVFS_SUBMITURB:
+            submit(client, arg);
+            return;
+        case USBDEVFS_REAPURBNDELAY:
+            reap(client, arg);
+            return;
+        case USBDEVFS_DISCARDURB:
+            discard(client, arg);
+            return;
+        default:
+            umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        }
+    }
+
+    // In-flight transfers end as the kernel ends them on a disconnect.
+    void unplug()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone_ = true;
+        for (Urb &urb : pendingIn_)
+            finish(urb, -ESHUTDOWN, 0);
+        pendingIn_.clear();
+    }
+
+private:
+    // The argument arrives as the raw ioctl argument: a pointer to resolve into the client's
+    // memory (capabilities, URB, reaped URB's slot) or, for a discard, the URB's address itself.
+    void answerCapabilities(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+    {
+        UMockdevIoctlData *caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
+        const uint32_t value = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                               USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+        std::memcpy(caps->data, &value, sizeof value);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        g_object_unref(caps);
+    }
+
+    void submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+    {
+        if (gone_) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return;
+        }
+        Urb urb;
+        urb.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        const int length = urb.fields()->buffer_length;
+        if (length > 0)
+            urb.buffer = umockdev_ioctl_data_resolve(urb.urb, offsetof(usbdevfs_urb, buffer),
+                                                     gsize(length), nullptr);
+        if (urb.fields()->endpoint & 0x80) {
+            pendingIn_.push_back(urb);
+        } else {
+            replies_.emplace_back(urb.buffer ? urb.buffer->data : nullptr,
+                                  urb.buffer ? urb.buffer->data + length : nullptr);
+            finish(urb, 0, length);
+        }
+        answerPendingReads();
+        umockdev_ioctl_client_complete(client, 0, 0);
+    }
+
+    void answerPendingReads()
+    {
+        while (!pendingIn_.empty() && !replies_.empty()) {
+            Urb urb = pendingIn_.front();
+            pendingIn_.pop_front();
+            const std::vector<uint8_t> reply = replies_.front();
+            replies_.pop_front();
+            const int length = std::min(int(reply.size()), urb.fields()->buffer_length);
+            if (length > 0)
+                std::memcpy(urb.buffer->data, reply.data(), size_t(length));
+            finish(urb, 0, length);
+        }
+    }
+
+    void reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+    {
+        if (done_.empty()) {
+            umockdev_ioctl_client_complete(client, -1, gone_ ? ENODEV : EAGAIN);
+            return;
+        }
+        Urb urb = done_.front();
+        done_.pop_front();
+        UMockdevIoctlData *slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void *), nullptr);
+        umockdev_ioctl_data_set_ptr(slot, 0, urb.urb);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        g_object_unref(slot);
+        if (urb.buffer)
+            g_object_unref(urb.buffer);
+        g_object_unref(urb.urb);
+    }
+
+    void discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+    {
+        unsigned long address = 0;
+        std::memcpy(&address, arg->data, sizeof address);
+        for (auto it = pendingIn_.begin(); it != pendingIn_.end(); ++it) {
+            if (it->urb->client_addr != address)
+                continue;
+            finish(*it, -ENOENT, 0);
+            pendingIn_.erase(it);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return;
+        }
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+    }
+
+    void finish(Urb &urb, int status, int actualLength)
+    {
+        urb.fields()->status = status;
+        urb.fields()->actual_length = actualLength;
+        done_.push_back(urb);
+    }
+
+    std::mutex mutex_;
+    bool gone_ = false;
+    std::deque<Urb> pendingIn_;
+    std::deque<Urb> done_;
+    std::deque<std::vector<uint8_t>> replies_;
+};
+
+gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer board)
+{
+    static_cast<MockBoard *>(board)->handle(client);
+    return TRUE;
+}
+
+} // namespace
+
+struct MockUsbBus::Impl {
+    UMockdevTestbed *testbed = nullptr;
+    int nextAddress = 2;
+    struct Plugged {
+        std::string syspath;
+        UMockdevIoctlBase *handler = nullptr;
+        std::unique_ptr<MockBoard> board;
+    };
+    std::map<int, Plugged> plugged;
+    std::vector<Plugged> unplugged; // handlers stay attached while a client may hold the node
+};
+
+bool MockUsbBus::ensurePreloaded(char **argv)
+{
+    const char *preload = std::getenv("LD_PRELOAD");
+    if (preload && std::strstr(preload, kPreload))
+        return true;
+    std::string value = kPreload;
+    if (preload && *preload)
+        value += std::string(":") + preload;
+    setenv("LD_PRELOAD", value.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    return false; // no preload to be had
+}
+
+MockUsbBus::MockUsbBus() : impl_(std::make_unique<Impl>())
+{
+    impl_->testbed = umockdev_testbed_new();
+}
+
+MockUsbBus::~MockUsbBus()
+{
+    g_object_unref(impl_->testbed);
+    for (auto &entry : impl_->plugged)
+        g_object_unref(entry.second.handler);
+    for (auto &entry : impl_->unplugged)
+        g_object_unref(entry.handler);
+}
+
+int MockUsbBus::plugProgrammer()
+{
+    const int address = impl_->nextAddress++;
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    Impl::Plugged entry;
+    entry.syspath = "/sys/devices/usb1/1-" + std::to_string(address);
+    entry.board = std::make_unique<MockBoard>();
+    entry.handler = umockdev_ioctl_base_new();
+    g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(onIoctl), entry.board.get());
+    umockdev_testbed_attach_ioctl(impl_->testbed, node, entry.handler, nullptr);
+
+    char record[2048];
+    std::snprintf(record, sizeof record,
+                  "P: /devices/usb1/1-%d\nN: bus/usb/001/%03d\n"
+                  "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=%s\nE: DRIVER=usb\n"
+                  "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=5a17/c0d2/100\n"
+                  "A: busnum=1\nA: devnum=%d\nA: speed=480\nA: bConfigurationValue=1\n"
+                  "H: descriptors=%s\nA: idVendor=5a17\nA: idProduct=c0d2\n"
+                  "A: serial=ZQ%04d\nA: devpath=%d\n",
+                  address, address, node, address, address, kDescriptors, address, address);
+    umockdev_testbed_add_from_string(impl_->testbed, record, nullptr);
+    impl_->plugged[address] = std::move(entry);
+    return address;
+}
+
+void MockUsbBus::unplug(int address)
+{
+    auto it = impl_->plugged.find(address);
+    if (it == impl_->plugged.end())
+        return;
+    it->second.board->unplug();
+    umockdev_testbed_uevent(impl_->testbed, it->second.syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(impl_->testbed, it->second.syspath.c_str());
+    impl_->unplugged.push_back(std::move(it->second));
+    impl_->plugged.erase(it);
+}

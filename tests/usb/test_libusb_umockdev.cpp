@@ -1,0 +1,137 @@
+// The libusb transport over an emulated kernel: enumeration, open, pipes, transfers, a read
+// ended by close or by unplug, and hot-plug news, all through the real libusb code path.
+
+#include "MockUsbBus.h"
+
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+
+#include <QtTest>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <mutex>
+
+namespace
+{
+
+QString pathAt(int address)
+{
+    return QString("usb:001-%1/vid_5a17&pid_c0d2").arg(address, 3, 10, QChar('0'));
+}
+
+struct Events {
+    void add(bool arrived, const QString &name)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.append((arrived ? "+" : "-") + name);
+    }
+    QStringList all()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
+    }
+    std::mutex mutex;
+    QStringList seen;
+};
+
+std::future<int> readInBackground(UsbDevice &device)
+{
+    return std::async(std::launch::async, [&device] {
+        uint8_t buffer[UsbDevice::kReadSize];
+        return device.read(buffer);
+    });
+}
+
+} // namespace
+
+class LibusbUmockdevTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void findsOpensAndExchanges()
+    {
+        MockUsbBus bus;
+        const int address = bus.plugProgrammer();
+        auto transport = zq::usb::makeLibusbTransport();
+        QCOMPARE(transport->findProgrammers(), QStringList{pathAt(address)});
+
+        UsbDevice device(transport);
+        QVERIFY(device.open(pathAt(address)));
+        QCOMPARE(device.speed(), uint8_t(3));
+        QCOMPARE(device.inPipe(), uint8_t(0x81));
+        QCOMPARE(device.outPipe(), uint8_t(0x01));
+
+        const uint8_t frame[5] = {0xAA, 0x55, 'K', 'Z', 'Q'};
+        uint8_t reply[UsbDevice::kReadSize];
+        QCOMPARE(device.write(frame, 5), 1);
+        QCOMPARE(device.read(reply), 5);
+        QCOMPARE(reply[2], uint8_t('K'));
+        QCOMPARE(device.write(frame, 0), 1);
+        QCOMPARE(device.read(reply), 0); // zero-length packet
+        QVERIFY(device.isOpen());
+        QCOMPARE(device.close(), 1);
+    }
+
+    void closeEndsAReadTheBoardNeverAnswers()
+    {
+        MockUsbBus bus;
+        const int address = bus.plugProgrammer();
+        auto transport = zq::usb::makeLibusbTransport();
+        UsbDevice device(transport);
+        QVERIFY(device.open(pathAt(address)));
+
+        std::future<int> pending = readInBackground(device);
+        QCOMPARE(pending.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        QCOMPARE(device.close(), 1);
+        QCOMPARE(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        QCOMPARE(pending.get(), -1);
+
+        // The board is still there and opens again.
+        QVERIFY(device.open(pathAt(address)));
+        const uint8_t frame[1] = {0x41};
+        uint8_t reply[UsbDevice::kReadSize];
+        QCOMPARE(device.write(frame, 1), 1);
+        QCOMPARE(device.read(reply), 1);
+    }
+
+    void unplugEndsReadAndIsReported()
+    {
+        MockUsbBus bus;
+        auto transport = zq::usb::makeLibusbTransport();
+        Events events;
+        transport->setDeviceListener(
+            [&](bool arrived, const QString &name) { events.add(arrived, name); });
+        const int address = bus.plugProgrammer();
+        const QString path = pathAt(address);
+        QTRY_COMPARE_WITH_TIMEOUT(events.all(), QStringList{"+" + path}, 5000);
+
+        UsbDevice device(transport);
+        QVERIFY(device.open(path));
+        std::future<int> pending = readInBackground(device);
+        QCOMPARE(pending.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+        bus.unplug(address);
+        QCOMPARE(pending.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        QCOMPARE(pending.get(), -1);
+        QVERIFY(!device.isOpen());
+        QTRY_COMPARE_WITH_TIMEOUT(events.all(), (QStringList{"+" + path, "-" + path}), 5000);
+        QVERIFY(transport->findProgrammers().isEmpty());
+        QVERIFY(!device.open(path));
+        transport->setDeviceListener(nullptr);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (!MockUsbBus::ensurePreloaded(argv)) {
+        std::puts("SKIP: libumockdev-preload.so.0 could not be preloaded");
+        return 77;
+    }
+    QCoreApplication app(argc, argv);
+    LibusbUmockdevTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_libusb_umockdev.moc"
