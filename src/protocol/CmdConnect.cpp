@@ -6,7 +6,7 @@
 namespace zq::protocol
 {
 
-int CommandSet::CMD_CONNECT(ConnectReply &decoded)
+int CommandSet::CMD_CONNECT(ConnectReply &identity)
 {
     // The marker doubles as the mode byte, so it is the caller's to judge, after the CRC.
     static const Exchange rules{WaitStyle::Millisecond,
@@ -19,7 +19,7 @@ int CommandSet::CMD_CONNECT(ConnectReply &decoded)
     frame[4] = 'Q';
     const int result = exchange(sealFixedFrame(frame), rules);
     if (result == 0)
-        decoded = decodeConnectReply(reply());
+        identity = decodeConnectReply(reply());
     return result;
 }
 

@@ -27,9 +27,9 @@ class CommandSet
 public:
     CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd);
 
-    // 'K': fills reply when the answer has the right length and CRC; judging its mode byte is
+    // 'K': fills identity when the answer has the right length and CRC; judging its mode byte is
     // left to the caller.
-    int CMD_CONNECT(ConnectReply &reply);
+    int CMD_CONNECT(ConnectReply &identity);
 
     // Block commands; length is 0..4096 (a block that cannot be framed is not sent: -1).
     int CMD_WRITE_SPIFLASH(const uint8_t *data, uint32_t address, int32_t length); // 'H'

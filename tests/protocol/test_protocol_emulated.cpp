@@ -124,36 +124,6 @@ private slots:
         QCOMPARE(rig.frontEnd.log, QStringList{"Read crc:" + zq::toHexText(crc, 8)});
     }
 
-    void targetIsProgrammedOverSwd()
-    {
-        Rig rig;
-        rig.frontEnd.swdSpeed = 1;
-        QCOMPARE(rig.commands.CMD_SWD_INIT(0), 0);
-        QCOMPARE(rig.frontEnd.mcuTypeIndexesSet, QList<int>{3});
-        QCOMPARE(rig.board->swdSpeed(), uint8_t(1));
-        const std::vector<uint8_t> image = randomImage(3 * 4096);
-        for (int offset = 0; offset < int(image.size()); offset += 4096)
-            QCOMPARE(rig.commands.CMD_SWD_WRITE(image.data() + offset, uint32_t(offset), 4096), 0);
-        QCOMPARE(rig.commands.CMD_SWD_CHECK(crcOf(image), 0, uint32_t(image.size())), 0);
-        rig.frontEnd.powerOff = true;
-        QCOMPARE(rig.commands.CMD_SWD_INIT(1), 0);
-        QCOMPARE(rig.frontEnd.log,
-                 (QStringList{"Target init ok...", "Target type:0x5A3C3180",
-                              "Read crc:" + zq::toHexText(crcOf(image), 8), "Target run..."}));
-        QCOMPARE(rig.board->targetRunCount(), 1);
-        QVERIFY(rig.board->targetPoweredOff());
-    }
-
-    void embeddedFlashUpdateIsChecked()
-    {
-        Rig rig;
-        const std::vector<uint8_t> image = randomImage(4096 + 100);
-        QCOMPARE(rig.commands.CMD_UPDATE_FLASH(image.data(), 0, 4096), 0);
-        QCOMPARE(rig.commands.CMD_UPDATE_FLASH(image.data() + 4096, 4096, 100), 0);
-        QCOMPARE(rig.commands.CMD_CHECK_EFLASH(crcOf(image), 0, uint32_t(image.size())), 0);
-        QCOMPARE(rig.frontEnd.log, QStringList{"Read crc:" + zq::toHexText(crcOf(image), 8)});
-    }
-
     // A reply CRC the board spoils gives -4 and the command's own line.
     void spoiledReplyCrcsAreReported()
     {

@@ -15,33 +15,10 @@ using namespace zq::protocol;
 namespace
 {
 
-QByteArray bytesOf(const uint8_t *data, int count)
-{
-    return QByteArray(reinterpret_cast<const char *>(data), count);
-}
-
 // A buffer full of what an earlier, longer frame might have left behind.
 std::vector<uint8_t> dirtyBuffer()
 {
     return std::vector<uint8_t>(kMaxFrameLength + 50, 0xEE);
-}
-
-// A 13-byte reply: marker, value (4..7), status (8), CRC of 0..8 in 9..12.
-std::vector<uint8_t> reply13(uint8_t marker, uint32_t value, uint8_t status)
-{
-    std::vector<uint8_t> r{0x00,
-                           0x00,
-                           marker,
-                           0x00,
-                           uint8_t(value >> 24),
-                           uint8_t(value >> 16),
-                           uint8_t(value >> 8),
-                           uint8_t(value),
-                           status};
-    const uint32_t crc = zq::crc32(r.data(), r.size());
-    for (int shift = 24; shift >= 0; shift -= 8)
-        r.push_back(uint8_t(crc >> shift));
-    return r;
 }
 
 } // namespace
@@ -50,26 +27,6 @@ class ProtocolFramesTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // Expected frames were computed apart from this code (register 0, no final inversion).
-    void fixedFramesAreByteExactAndUnnamedBytesZero()
-    {
-        auto frame = dirtyBuffer();
-        QCOMPARE(buildCheckFrame(frame.data(), 'I', 0x10000, 0x1234, 0xDEADBEEF), 36);
-        QCOMPARE(bytesOf(frame.data(), 36),
-                 QByteArray::fromHex("AA5549000024000100000000 1234DEADBEEF"
-                                     "0000000000000000000000000000 3D4BFC61"));
-        QCOMPARE(frame[36], uint8_t(0xEE)); // nothing written past the frame
-
-        frame = dirtyBuffer();
-        startFixedFrame(frame.data(), 'K');
-        frame[3] = 'Z';
-        frame[4] = 'Q';
-        QCOMPARE(sealFixedFrame(frame.data()), 36);
-        QCOMPARE(bytesOf(frame.data(), 36),
-                 QByteArray::fromHex("AA554B5A51000000000000000000000000000000000000000000000000"
-                                     "000000549F0F79"));
-    }
-
     void blockFrameLengthsAvoidTheFixedFormsLength()
     {
         struct Case {
@@ -90,73 +47,17 @@ private slots:
         }
     }
 
-    void blockFramesAreByteExact()
-    {
-        auto frame = dirtyBuffer();
-        QCOMPARE(buildBlockFrame(frame.data(), 'H', 0x10000, nullptr, 0), 14);
-        QCOMPARE(bytesOf(frame.data(), 14), QByteArray::fromHex("AA554800000E00010000 C235932F"));
-
-        frame = dirtyBuffer();
-        const uint8_t three[] = {1, 2, 3};
-        QCOMPARE(buildBlockFrame(frame.data(), 'F', 0x08001000, three, 3), 17);
-        QCOMPARE(bytesOf(frame.data(), 17),
-                 QByteArray::fromHex("AA5546000011 08001000 010203 FA8D472B"));
-
-        // 22 data bytes: the CRC covers bytes 0..31, and the two bytes sent after it are zero
-        // even where the buffer held other bytes.
-        frame = dirtyBuffer();
-        const std::vector<uint8_t> block(22, 0x5A);
-        QCOMPARE(buildBlockFrame(frame.data(), 'J', 0x2000, block.data(), 22), 38);
-        QCOMPARE(bytesOf(frame.data(), 38), QByteArray::fromHex("AA554A000024 00002000") +
-                                                QByteArray(22, 0x5A) +
-                                                QByteArray::fromHex("F5C5513C 0000"));
-    }
-
-    void repliesAreCheckedForLengthMarkerAndCrc()
+    // The CRC line's computed value was worked out apart from this code.
+    void replyCrcMismatchIsLoggedOnlyForAWellFormedReply()
     {
         zq::test::RecordingFrontEnd frontEnd;
         const ReplyRule rule{13, ReplyRule::Length::Exact, 'Y', "CRC error:"};
-        auto good = reply13('Y', 0x0000ABCD, 0);
-        QCOMPARE(checkReply(good.data(), 13, rule, frontEnd), 0);
-        QCOMPARE(replyValue(good.data()), 0x0000ABCDu);
-        QCOMPARE(replyStatus(good.data()), uint8_t(0));
-
-        // Right length and marker, wrong CRC: -4 and the line with both CRCs.
-        std::vector<uint8_t> bad{0, 0, 'Y', 0, 0, 0, 0xAB, 0xCD, 0, 0x12, 0x34, 0x56, 0x78};
-        QCOMPARE(checkReply(bad.data(), 13, rule, frontEnd), -4);
+        const uint8_t bad[14] = {0, 0, 'Y', 0, 0, 0, 0xAB, 0xCD, 0, 0x12, 0x34, 0x56, 0x78, 0};
+        QCOMPARE(checkReply(bad, 12, rule, frontEnd), -3);
+        QCOMPARE(checkReply(bad, 14, rule, frontEnd), -3);
+        QVERIFY(frontEnd.log.isEmpty());
+        QCOMPARE(checkReply(bad, 13, rule, frontEnd), -4);
         QCOMPARE(frontEnd.log, QStringList{"CRC error:0x1D34B7E6,0x12345678"});
-
-        // Wrong length or marker: -3 and nothing logged, whatever the CRC.
-        frontEnd.log.clear();
-        good.push_back(0);
-        QCOMPARE(checkReply(good.data(), 12, rule, frontEnd), -3);
-        QCOMPARE(checkReply(good.data(), 14, rule, frontEnd), -3);
-        QCOMPARE(checkReply(bad.data(), 12, rule, frontEnd), -3);
-        QCOMPARE(checkReply(bad.data(), 14, rule, frontEnd), -3);
-        auto otherMarker = reply13('X', 0, 0);
-        QCOMPARE(checkReply(otherMarker.data(), 13, rule, frontEnd), -3);
-        QVERIFY(frontEnd.log.isEmpty());
-
-        // A command without a CRC line still fails on the CRC, silently.
-        const ReplyRule silent{13, ReplyRule::Length::Exact, 'Y', nullptr};
-        QCOMPARE(checkReply(bad.data(), 13, silent, frontEnd), -4);
-        QVERIFY(frontEnd.log.isEmpty());
-    }
-
-    void atLeastRuleReadsTheCrcAtItsPlace()
-    {
-        zq::test::RecordingFrontEnd frontEnd;
-        const ReplyRule rule{13, ReplyRule::Length::AtLeast, 'Q', "SWD init CRC:"};
-        auto reply = reply13('Q', 0x5A3C3180, 0);
-        reply.resize(64, 0x77); // trailing bytes are not covered
-        QCOMPARE(checkReply(reply.data(), 64, rule, frontEnd), 0);
-        QCOMPARE(checkReply(reply.data(), 13, rule, frontEnd), 0);
-        QCOMPARE(checkReply(reply.data(), 12, rule, frontEnd), -3);
-        QCOMPARE(checkReply(reply.data(), 0, rule, frontEnd), -3);
-        reply[12] ^= 1;
-        QCOMPARE(checkReply(reply.data(), 20, rule, frontEnd), -4);
-        QCOMPARE(frontEnd.log.size(), 1);
-        QVERIFY(frontEnd.log[0].startsWith("SWD init CRC:0x"));
     }
 
     void connectRepliesDecodeByMode()

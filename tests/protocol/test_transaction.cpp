@@ -13,16 +13,6 @@ using zq::test::RecordingFrontEnd;
 using zq::test::reply13;
 using zq::test::ScriptedWorker;
 
-namespace
-{
-
-QByteArray received(const USB_BURN_CTRL &ctrl)
-{
-    return QByteArray(reinterpret_cast<const char *>(ctrl.rxBuffer), ctrl.rxLength.load());
-}
-
-} // namespace
-
 class TransactionTest : public QObject
 {
     Q_OBJECT
@@ -97,21 +87,6 @@ private slots:
         QCOMPARE(frontEnd.processEventsCalls - before, 5000);
     }
 
-    void replyIsHandedOverWithItsLength()
-    {
-        USB_BURN_CTRL ctrl;
-        RecordingFrontEnd frontEnd;
-        ScriptedWorker worker(ctrl);
-        const QByteArray reply = reply13('W', 0x1234, 0);
-        worker.reply(reply);
-        std::fill(std::begin(ctrl.txBuffer), std::end(ctrl.txBuffer), uint8_t(0x42));
-        Transaction transaction(ctrl, frontEnd, WaitStyle::Millisecond);
-        QCOMPARE(transaction.run(17, 1000, 1000), 0);
-        QCOMPARE(received(ctrl), reply);
-        QCOMPARE(worker.frames(), QList<QByteArray>{QByteArray(17, 0x42)});
-        QCOMPARE(ctrl.txDone.load(), uint8_t(0));
-    }
-
     // A reply that comes after its command gave up reaches the worker before the next frame
     // goes out; the next command must see only its own reply, and nothing is logged.
     void lateReplyNeverPassesAsTheNextCommandsReply()
@@ -144,24 +119,6 @@ private slots:
         QCOMPARE(commands.CMD_SWD_CHECK(0x600D, 0, 4096), 0);
         QVERIFY(worker.strayDropped());
         QCOMPARE(frontEnd.log, QStringList{"Read crc:0x0000600D"});
-    }
-
-    // Each transaction's replies carry its own number, also the several of one check.
-    void everyTransactionHasItsOwnNumber()
-    {
-        USB_BURN_CTRL ctrl;
-        RecordingFrontEnd frontEnd;
-        ScriptedWorker worker(ctrl);
-        CommandSet commands(ctrl, frontEnd);
-        worker.reply(reply13('Y', 0x100, 1));
-        worker.reply(reply13('Y', 0x1234, 0));
-        const uint32_t before = ctrl.requestNumber.load();
-        QCOMPARE(commands.CMD_CHECK_SPIFLASH(0x1234, 0, 0x200), 0);
-        QCOMPARE(ctrl.requestNumber.load(), before + 1);
-        worker.reply(reply13('W'));
-        QCOMPARE(commands.CMD_SWD_CHECK(0, 0, 0), 0);
-        QCOMPARE(ctrl.requestNumber.load(), before + 2);
-        QCOMPARE(ctrl.replyNumber.load(), before + 2);
     }
 };
 
