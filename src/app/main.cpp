@@ -7,7 +7,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    zq::MainWindow window;
+    MainWindow window;
     window.show();
     return application.exec();
 }

@@ -4,6 +4,8 @@
 // zqprog), runs on the front end's thread and reports only through session.frontEnd.
 
 #include <QByteArray>
+#include "UsbTransport.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -16,6 +18,9 @@ struct Session;
 void openProgrammer(Session &session, const QString &path);   // "Open programmer"
 int connectProgrammer(Session &session);
 int lookupFlash(Session &session, uint32_t flashId);
+// One line that names why a device could not be opened and what to do; empty when there is
+// nothing useful to say.
+QString openFailureAdvice(usb::OpenError error);
 
 // Device events: the handling shared by every platform's hot-plug news.
 void deviceArrived(Session &session, const QString &name);

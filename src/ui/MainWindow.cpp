@@ -1,7 +1,13 @@
 #include "MainWindow.h"
 
 #include "MainWindowForm.h"
+#include "OperationGate.h"
+#include "Operations.h"
+#include "Session.h"
 #include "Translated.h"
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -12,43 +18,84 @@
 #include <QRegularExpressionValidator>
 #include <QThread>
 
-namespace zq
-{
+using zq::translated;
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), formRecord(std::make_unique<MainWindowForm>())
+namespace {
+
+std::shared_ptr<zq::usb::UsbTransport> platformTransport()
+{
+#if defined(ZQ_HAVE_LIBUSB)
+    return zq::usb::makeLibusbTransport();
+#else
+#error "This platform has no USB transport yet"
+#endif
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : MainWindow(platformTransport(), parent) {}
+
+MainWindow::MainWindow(std::shared_ptr<zq::usb::UsbTransport> bus, QWidget *parent)
+    : QMainWindow(parent), formRecord(std::make_unique<zq::MainWindowForm>()),
+      transport(std::move(bus))
 {
     formRecord->buildForm(this);
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(translated("ZQ_Programmer_V1.20A"));
+    burnCtrl = new USB_BURN_CTRL;
+    usbDevice = new UsbDevice(transport);
+    burnCtrl->device = usbDevice;
+    session = std::make_unique<zq::ops::Session>(*usbDevice, *burnCtrl, *this);
+    operationGate = new zq::OperationGate(this);
+    registerForDeviceNotifications();
     resetShellState();
     setUpProgramNumberField();
-    mcuCodePath = QStringLiteral("./");
+    session->state.mcuCodePath = QStringLiteral("./");
     secondPath = QStringLiteral("./");
     disableButtonsAtStart();
     fillChoiceLists();
     formRecord->pushButton_RunApp->hide();
     loadSettings();
+    connect(&searchTimer, &QTimer::timeout, this, &MainWindow::winusbDeviceSearch);
     searchTimer.start(1000);
 }
 
 MainWindow::~MainWindow()
 {
+    // No device news may reach a window that is going.
+    transport->setDeviceListener(nullptr);
+    delete burnCtrl; // ends a pending transfer, then waits for the worker to leave its loop
+    burnCtrl = nullptr;
+    delete usbDevice;
+    usbDevice = nullptr;
     saveSettings();
+    session.reset(); // its references went with the worker and the device; only state was left
+}
+
+zq::ops::ProgrammerState &MainWindow::state() const
+{
+    return session->state;
+}
+
+bool MainWindow::operationRunning() const
+{
+    return operationGate->busy();
 }
 
 void MainWindow::resetShellState()
 {
-    flashKnown = 0;
-    bootUpdateEnabled = 0;
-    connectionMode = 0;
-    updateLength = 0;
-    updateCrc = 0;
-    codeFlashAddress = 0x10000;
+    zq::ops::ProgrammerState &shared = session->state;
+    shared.flashKnown = 0;
+    shared.bootUpdateEnabled = 0;
+    shared.connectionMode = 0;
+    shared.updateLength = 0;
+    shared.updateCrc = 0;
+    shared.codeFlashAddress = 0x10000;
     // Both numbers show in decimal here, the CRC too; reading a code file replaces the text.
     formRecord->label_MCUCRC->setText(QStringLiteral("Mcu code,CRC = 0x") +
-                                      QString::number(updateCrc) + QStringLiteral("  Len: ") +
-                                      QString::number(updateLength));
+                                      QString::number(shared.updateCrc) +
+                                      QStringLiteral("  Len: ") +
+                                      QString::number(shared.updateLength));
     formRecord->progressBar->setValue(0);
 }
 
@@ -88,18 +135,3 @@ void MainWindow::setFileChooser(FileChooser chooser)
 {
     fileChooser = std::move(chooser);
 }
-
-// The pause is deliberate: the window freezes for half a second before it goes.
-void MainWindow::on_pushButton_Exit_clicked()
-{
-    QThread::msleep(500);
-    close();
-}
-
-// Reachable only through the meta-object: no widget is named pushButton.
-void MainWindow::on_pushButton_clicked()
-{
-    appendLog(QStringLiteral("reVal = ") + toDecText(0));
-}
-
-} // namespace zq

@@ -9,14 +9,24 @@
 #include <functional>
 #include <memory>
 
-namespace zq
-{
+class UsbDevice;
+class USB_BURN_CTRL;
 
+namespace zq {
 class MainWindowForm;
+class OperationGate;
+namespace usb {
+class UsbTransport;
+}
+namespace ops {
+struct ProgrammerState;
+struct Session;
+} // namespace ops
+} // namespace zq
 
-// The one window of the program. It owns the form and the state shared by the operations, and
-// shows their reports through the FrontEnd seam.
-class MainWindow : public QMainWindow, public FrontEnd
+// The one window of the program. It owns the form, the worker, the device and the state the
+// operations share; each button is a slot that runs one operation through the FrontEnd seam.
+class MainWindow : public QMainWindow, public zq::FrontEnd
 {
     Q_OBJECT
 
@@ -24,11 +34,20 @@ public:
     // Arguments: caption, starting directory, filter. An empty result means cancelled.
     using FileChooser = std::function<QString(const QString &, const QString &, const QString &)>;
 
+    // Over the platform's USB bus.
     explicit MainWindow(QWidget *parent = nullptr);
+    // Over the given bus (the emulator's in the demo and the tests).
+    explicit MainWindow(std::shared_ptr<zq::usb::UsbTransport> transport,
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    MainWindowForm *form() const { return formRecord.get(); }
+    zq::MainWindowForm *form() const { return formRecord.get(); }
     const QTimer &deviceSearchTimer() const { return searchTimer; }
+    zq::ops::ProgrammerState &state() const;
+    UsbDevice &device() const { return *usbDevice; }
+    USB_BURN_CTRL &worker() const { return *burnCtrl; }
+    // True while an operation runs; other buttons are ignored meanwhile.
+    bool operationRunning() const;
 
     // Replaces the file dialog, so that tests and tools never open one.
     void setFileChooser(FileChooser chooser);
@@ -59,21 +78,31 @@ public:
                            const QString &filter) override;
     void processEvents() override;
 
-    // State the operations share with the shell.
-    int connectionMode =
-        0; // 0 update of the MCU code (also before any connection), 1 normal, 2 boot
-    int bootUpdateEnabled = 0;
-    int flashKnown = 0;
-    uint32_t codeFlashAddress = 0x10000;
-    uint32_t updateLength = 0;
-    uint32_t updateCrc = 0;
-    QString mcuCodePath;
+    // Shell state that no operation needs.
     QString secondPath;
     QStringList devicePaths;
 
+protected:
+    bool nativeEvent(const QByteArray &eventType, void *message,
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+                     qintptr *result) override;
+#else
+                     long *result) override;
+#endif
+
 private slots:
+    void on_pushButton_RunApp_clicked();
+    void on_pushButton_InputMCUCode_clicked();
+    void on_pushButton_UpdateAPP_clicked();
+    void on_pushButton_UpdateBoot_clicked();
+    void on_pushButton_UpdateFlash_clicked();
+    void on_pushButton_CheckFlash_clicked();
     void on_pushButton_Exit_clicked();
     void on_pushButton_clicked();
+    void winusbDeviceSearch();
+    void on_pushButton_OpenDevice_clicked();
+    void on_pushButton_UpdateTarget_clicked();
+    void on_pushButton_VerifyTarget_clicked();
 
 private:
     void resetShellState();
@@ -84,9 +113,20 @@ private:
     void loadSettings();
     void saveSettings();
 
-    std::unique_ptr<MainWindowForm> formRecord;
+    // Plug and unplug news, on the window's thread, whatever bus reported it.
+    void registerForDeviceNotifications();
+    void onDeviceArrived(const QString &name);
+    void onDeviceRemoved(const QString &name);
+    // Runs one operation unless another is running (then the press is ignored).
+    void runOperation(const std::function<void(zq::ops::Session &)> &operation);
+    QString selectedDevicePath() const;
+
+    std::unique_ptr<zq::MainWindowForm> formRecord;
     QTimer searchTimer;
     FileChooser fileChooser;
+    std::shared_ptr<zq::usb::UsbTransport> transport;
+    USB_BURN_CTRL *burnCtrl = nullptr;
+    UsbDevice *usbDevice = nullptr;
+    std::unique_ptr<zq::ops::Session> session;
+    zq::OperationGate *operationGate = nullptr;   // child object; defers close while busy
 };
-
-} // namespace zq

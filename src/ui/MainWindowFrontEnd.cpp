@@ -2,6 +2,7 @@
 
 #include "MainWindowForm.h"
 #include "NumberText.h"
+#include "ProgrammerState.h"
 #include "Translated.h"
 
 #include <QCheckBox>
@@ -16,8 +17,9 @@
 #include <QTextEdit>
 #include <QTime>
 
-namespace zq
-{
+using zq::translated;
+using zq::timestampText;
+
 
 void MainWindow::appendLog(const QString &line)
 {
@@ -71,7 +73,7 @@ void MainWindow::setOperationButtonsEnabled(bool enable)
 {
     formRecord->pushButton_UpdateTarget->setEnabled(enable);
     formRecord->pushButton_VerifyTarget->setEnabled(enable);
-    const bool flashEnable = flashKnown != 0 && enable;
+    const bool flashEnable = state().flashKnown != 0 && enable;
     formRecord->pushButton_UpdateFlash->setEnabled(flashEnable);
     formRecord->pushButton_CheckFlash->setEnabled(flashEnable);
 }
@@ -151,4 +153,3 @@ void MainWindow::processEvents()
     QCoreApplication::processEvents();
 }
 
-} // namespace zq

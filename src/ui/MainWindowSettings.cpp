@@ -1,27 +1,27 @@
 #include "MainWindow.h"
 
 #include "MainWindowForm.h"
+#include "ProgrammerState.h"
 #include "SettingsFile.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 
-namespace zq
-{
+
 
 // Only the lines the file holds change anything; the rest keep the form's and the
 // constructor's values.
 void MainWindow::loadSettings()
 {
-    const config::SettingsFile settings = config::readSettingsFile(config::settingsFilePath());
+    const zq::config::SettingsFile settings = zq::config::readSettingsFile(zq::config::settingsFilePath());
     if (!settings.opened) {
         appendLog(QStringLiteral("Open config.ini fail"));
         return;
     }
     if (settings.bootUpdateEnabled)
-        bootUpdateEnabled = *settings.bootUpdateEnabled ? 1 : 0;
+        state().bootUpdateEnabled = *settings.bootUpdateEnabled ? 1 : 0;
     if (settings.mcuCodeLine) {
-        mcuCodePath = settings.mcuCodeLine->trimmed();
+        state().mcuCodePath = settings.mcuCodeLine->trimmed();
         formRecord->lineEdit_MCU->setText(*settings.mcuCodeLine);
     }
     if (settings.secondPath)
@@ -32,11 +32,10 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
-    const QString path = config::settingsFilePath();
+    const QString path = zq::config::settingsFilePath();
     appendLog(path);
-    if (!config::writeSettingsFile(path, mcuCodePath, secondPath,
+    if (!zq::config::writeSettingsFile(path, state().mcuCodePath, secondPath,
                                    formRecord->checkBox_PwrOFF->isChecked()))
         showCriticalMessage(QString::fromUtf8("打开文件失败"));
 }
 
-} // namespace zq

@@ -5,8 +5,8 @@
 namespace zq
 {
 
-// The window's texts all belong to the translation context "MainWindow". MainWindow::tr would
-// use "zq::MainWindow", its full class name, and miss a translator made for the window.
+// The window's texts all belong to the translation context "MainWindow", whichever class of the
+// ui layer asks for them.
 inline QString translated(const char *text)
 {
     return QCoreApplication::translate("MainWindow", text);

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "ProgrammerState.h"
 #include "MainWindowForm.h"
 #include "WorkingDirectory.h"
 
@@ -8,7 +9,6 @@
 #include <QtTest>
 #include <memory>
 
-using zq::MainWindow;
 
 namespace
 {

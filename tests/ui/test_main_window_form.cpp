@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "ProgrammerState.h"
 #include "MainWindowForm.h"
 #include "WorkingDirectory.h"
 
@@ -18,7 +19,6 @@
 #include <QtTest>
 #include <memory>
 
-using zq::MainWindow;
 using zq::MainWindowForm;
 
 namespace

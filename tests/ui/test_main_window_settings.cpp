@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "ProgrammerState.h"
 #include "MainWindowForm.h"
 #include "ModalBoxCloser.h"
 #include "WorkingDirectory.h"
@@ -11,7 +12,6 @@
 #include <memory>
 #include <unistd.h>
 
-using zq::MainWindow;
 
 namespace
 {
@@ -84,8 +84,8 @@ void MainWindowSettingsTest::missingFileGivesDefaultsAndIsCreatedAtExit()
     WorkingDirectory directory;
     auto window = std::make_unique<MainWindow>();
     QCOMPARE(logLines(*window), QStringList({"Open config.ini fail"}));
-    QCOMPARE(window->bootUpdateEnabled, 0);
-    QCOMPARE(window->mcuCodePath, QString("./"));
+    QCOMPARE(window->state().bootUpdateEnabled, 0);
+    QCOMPARE(window->state().mcuCodePath, QString("./"));
     QCOMPARE(window->secondPath, QString("./"));
     QCOMPARE(window->form()->lineEdit_MCU->text(), QString());
     QVERIFY(window->form()->checkBox_PwrOFF->isChecked());
@@ -102,9 +102,9 @@ void MainWindowSettingsTest::fileWrittenByTheProgramReadsBack()
     WorkingDirectory directory;
     {
         MainWindow first;
-        first.mcuCodePath = QString("/home/user/my code/code.bin");
+        first.state().mcuCodePath = QString("/home/user/my code/code.bin");
         first.secondPath = "/second";
-        first.bootUpdateEnabled = 1;
+        first.state().bootUpdateEnabled = 1;
         first.form()->checkBox_PwrOFF->setChecked(false);
     }
     const QByteArray written = readFile(directory.filePath("config.ini"));
@@ -113,10 +113,10 @@ void MainWindowSettingsTest::fileWrittenByTheProgramReadsBack()
     {
         MainWindow second;
         QVERIFY(!logLines(second).contains("Open config.ini fail"));
-        QCOMPARE(second.mcuCodePath, QString("/home/user/my code/code.bin"));
+        QCOMPARE(second.state().mcuCodePath, QString("/home/user/my code/code.bin"));
         QCOMPARE(second.form()->lineEdit_MCU->text(), QString("/home/user/my code/code.bin"));
         QCOMPARE(second.secondPath, QString("/second"));
-        QCOMPARE(second.bootUpdateEnabled, 0);
+        QCOMPARE(second.state().bootUpdateEnabled, 0);
         QVERIFY(!second.form()->checkBox_PwrOFF->isChecked());
     }
     QCOMPARE(readFile(directory.filePath("config.ini")), written);
@@ -149,8 +149,8 @@ void MainWindowSettingsTest::handEditedFileAppliesItsLines()
     writeFile(directory.filePath("config.ini"), content);
     {
         MainWindow window;
-        QCOMPARE(window.bootUpdateEnabled, bootUpdate);
-        QCOMPARE(window.mcuCodePath, QString("/work/a b.bin"));
+        QCOMPARE(window.state().bootUpdateEnabled, bootUpdate);
+        QCOMPARE(window.state().mcuCodePath, QString("/work/a b.bin"));
         QCOMPARE(window.form()->lineEdit_MCU->text(), QString("  /work/a b.bin \t"));
         QCOMPARE(window.secondPath, QString("other"));
         QCOMPARE(window.form()->checkBox_PwrOFF->isChecked(), powerOff);
@@ -168,8 +168,8 @@ void MainWindowSettingsTest::shortFileAppliesOnlyTheLinesItHas()
     writeFile(directory.filePath("config.ini"), "UPBOOT:1\nNFLASH:0\n\n");
     {
         MainWindow window;
-        QCOMPARE(window.bootUpdateEnabled, 1);
-        QCOMPARE(window.mcuCodePath, QString());
+        QCOMPARE(window.state().bootUpdateEnabled, 1);
+        QCOMPARE(window.state().mcuCodePath, QString());
         QCOMPARE(window.secondPath, QString("./"));
         QVERIFY(window.form()->checkBox_PwrOFF->isChecked());
     }
@@ -205,7 +205,7 @@ void MainWindowSettingsTest::readOnlyFileShowsTheBoxAndKeepsTheOldFile()
     writeFile(path, old);
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser));
     auto window = std::make_unique<MainWindow>();
-    window->mcuCodePath = "/new.bin";
+    window->state().mcuCodePath = "/new.bin";
     ModalBoxCloser closer;
     window.reset();
     QCOMPARE(closer.boxes().size(), 1);

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "ProgrammerState.h"
 #include "MainWindowForm.h"
 #include "ModalBoxCloser.h"
 #include "WorkingDirectory.h"
@@ -15,7 +16,6 @@
 #include <QtTest>
 
 using zq::FrontEnd;
-using zq::MainWindow;
 using zq::MainWindowForm;
 
 namespace
@@ -56,7 +56,7 @@ class MainWindowStartTest : public QObject
 private slots:
     void windowRightAfterConstruction();
     void shellStateStartsAtItsDefaults();
-    void metaObjectHoldsOnlyTheShellSlots();
+    void metaObjectHoldsTheSlotTableInOrder();
     void hiddenSlotLogsItsResult();
     void operationButtonPolicyFollowsTheFlashCatalogue();
     void timestampLineHasNoLeadingZeros();
@@ -108,13 +108,13 @@ void MainWindowStartTest::shellStateStartsAtItsDefaults()
 {
     WorkingDirectory directory;
     MainWindow window;
-    QCOMPARE(window.connectionMode, 0);
-    QCOMPARE(window.bootUpdateEnabled, 0);
-    QCOMPARE(window.flashKnown, 0);
-    QCOMPARE(window.codeFlashAddress, 0x10000u);
-    QCOMPARE(window.updateLength, 0u);
-    QCOMPARE(window.updateCrc, 0u);
-    QCOMPARE(window.mcuCodePath, QString("./"));
+    QCOMPARE(window.state().connectionMode, 0);
+    QCOMPARE(window.state().bootUpdateEnabled, 0);
+    QCOMPARE(window.state().flashKnown, 0);
+    QCOMPARE(window.state().codeFlashAddress, 0x10000u);
+    QCOMPARE(window.state().updateLength, 0);
+    QCOMPARE(window.state().updateCrc, 0u);
+    QCOMPARE(window.state().mcuCodePath, QString("./"));
     QCOMPARE(window.secondPath, QString("./"));
     QVERIFY(window.devicePaths.isEmpty());
 
@@ -126,7 +126,7 @@ void MainWindowStartTest::shellStateStartsAtItsDefaults()
     QVERIFY(timer.remainingTime() > 500);
 }
 
-void MainWindowStartTest::metaObjectHoldsOnlyTheShellSlots()
+void MainWindowStartTest::metaObjectHoldsTheSlotTableInOrder()
 {
     const QMetaObject &meta = MainWindow::staticMetaObject;
     QCOMPARE(meta.superClass(), &QMainWindow::staticMetaObject);
@@ -139,7 +139,16 @@ void MainWindowStartTest::metaObjectHoldsOnlyTheShellSlots()
         QCOMPARE(method.returnType(), int(QMetaType::Void));
         slotNames.append(QString::fromLatin1(method.methodSignature()));
     }
-    QCOMPARE(slotNames, QStringList({"on_pushButton_Exit_clicked()", "on_pushButton_clicked()"}));
+    QCOMPARE(slotNames,
+             QStringList({"on_pushButton_RunApp_clicked()", "on_pushButton_InputMCUCode_clicked()",
+                          "on_pushButton_UpdateAPP_clicked()", "on_pushButton_UpdateBoot_clicked()",
+                          "on_pushButton_UpdateFlash_clicked()",
+                          "on_pushButton_CheckFlash_clicked()", "on_pushButton_Exit_clicked()",
+                          "on_pushButton_clicked()", "winusbDeviceSearch()",
+                          "on_pushButton_OpenDevice_clicked()",
+                          "on_pushButton_UpdateTarget_clicked()",
+                          "on_pushButton_VerifyTarget_clicked()"}));
+    QCOMPARE(QString(meta.className()), QString("MainWindow"));
     QCOMPARE(meta.propertyCount(), meta.propertyOffset());
     QCOMPARE(meta.enumeratorCount(), meta.enumeratorOffset());
     QCOMPARE(meta.constructorCount(), 0);
@@ -174,11 +183,11 @@ void MainWindowStartTest::operationButtonPolicyFollowsTheFlashCatalogue()
     };
     const QVector<bool> othersBefore = others();
 
-    window.flashKnown = 0;
+    window.state().flashKnown = 0;
     window.setOperationButtonsEnabled(true);
     QCOMPARE(state(), QVector<bool>({true, true, false, false}));
 
-    window.flashKnown = 1;
+    window.state().flashKnown = 1;
     window.setOperationButtonsEnabled(true);
     QCOMPARE(state(), QVector<bool>({true, true, true, true}));
 
@@ -187,7 +196,7 @@ void MainWindowStartTest::operationButtonPolicyFollowsTheFlashCatalogue()
 
     // An earlier flash switched on does not survive a programmer whose flash is unknown.
     window.setOperationButtonsEnabled(true);
-    window.flashKnown = 0;
+    window.state().flashKnown = 0;
     window.setOperationButtonsEnabled(true);
     QCOMPARE(state(), QVector<bool>({true, true, false, false}));
     window.setOperationButtonsEnabled(false);
