@@ -103,6 +103,20 @@ private slots:
         }
     }
 
+    // Unlike the download, the last block carries only the image's own bytes: what the target
+    // held beyond them stays.
+    void theLastBlockCarriesOnlyTheRest()
+    {
+        TargetRig rig(5000);
+        const QByteArray longer = codeImage(8192, 0x08000145, 9);
+        rig.useCodeFile(longer);
+        zq::ops::programTargetOperation(rig.session);
+        rig.useCodeFile(rig.image);
+        zq::ops::programTargetOperation(rig.session);
+        QCOMPARE(rig.frontEnd.log.last(), kOk);
+        QCOMPARE(targetFlash(rig, 8192), rig.image + longer.mid(5000));
+    }
+
     void failuresEndProgrammingWithTheirLines()
     {
         const QStringList initOk{"Target init ok...", "Target type:0x5A3C3180", "Init ready..."};
