@@ -29,12 +29,14 @@ bool receivePacket(USB_BURN_CTRL &ctrl)
     const uint32_t number = ctrl.requestNumber.load(kAcquire);
     ctrl.rxRequest.store(0, kRelease);
     const int received = ctrl.device->read(ctrl.rxBuffer);
-    ctrl.replyNumber.store(number, kRelease);
     if (received == -1) {
+        ctrl.replyNumber.store(number, kRelease);
         ctrl.rxDone.store(2, kRelease);
         return false;
     }
+    // Length, then number, then the flag: whoever sees its own number also sees this length.
     ctrl.rxLength.store(received, kRelease);
+    ctrl.replyNumber.store(number, kRelease);
     ctrl.rxDone.store(1, kRelease);
     return true;
 }
