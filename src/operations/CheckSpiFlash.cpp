@@ -29,16 +29,16 @@ bool haveImageToCheck(Session &session)
 
 } // namespace
 
-void checkSpiFlash(Session &session)
+int checkSpiFlash(Session &session)
 {
     FrontEnd &frontEnd = session.frontEnd;
     if (!session.usbDevice.isOpen()) {
         frontEnd.appendLog(QStringLiteral("The programmer boot is disconnected!"));
         frontEnd.setOperationButtonsEnabled(false);
-        return;
+        return kProgrammerNotOpen;
     }
     if (!haveImageToCheck(session))
-        return;
+        return kInputRefused;
     frontEnd.appendLog(QString());
     frontEnd.appendLog(QString());
     frontEnd.setOperationButtonsEnabled(false);
@@ -48,6 +48,7 @@ void checkSpiFlash(Session &session)
     frontEnd.appendLog(result == 0 ? QStringLiteral("Check programmer flash CRC is OK...")
                                    : QStringLiteral("Check programmer flash CRC is NG..."));
     frontEnd.setOperationButtonsEnabled(true);
+    return result;
 }
 
 } // namespace zq::ops

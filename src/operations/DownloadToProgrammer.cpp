@@ -120,26 +120,26 @@ int downloadImage(Session &session, const QByteArray &mcuCodeBuffer)
     return 0;
 }
 
-void downloadToProgrammer(Session &session)
+int downloadToProgrammer(Session &session)
 {
     FrontEnd &frontEnd = session.frontEnd;
     if (!session.usbDevice.isOpen()) {
         frontEnd.appendLog(kDisconnected);
         frontEnd.setOperationButtonsEnabled(false);
-        return;
+        return kProgrammerNotOpen;
     }
     session.state.targetId = protocol::targetIdForIndex(frontEnd.mcuTypeIndex());
     if (session.state.targetId == protocol::kNoTargetId) {
         frontEnd.clearLog();
         frontEnd.appendLog(toHexText(session.state.targetId, 8) +
                            QStringLiteral(" is wrong type!"));
-        return;
+        return kInputRefused;
     }
     QByteArray mcuCodeBuffer;
     const CodeFileTexts texts{QStringLiteral("Please input a code file"),
                               QStringLiteral("Read fail,please check the path!"), true};
     if (readCodeImage(session, texts, mcuCodeBuffer) != CodeRead::Ready)
-        return;
+        return kInputRefused;
     frontEnd.setOperationButtonsEnabled(false);
     const int result = downloadImage(session, mcuCodeBuffer);
     frontEnd.appendLog(QString());
@@ -147,6 +147,7 @@ void downloadToProgrammer(Session &session)
                            ? QStringLiteral("Download to the programmer flash is OK!!!!!!")
                            : QStringLiteral("Download to the programmer flash is fail....."));
     frontEnd.setOperationButtonsEnabled(true);
+    return result;
 }
 
 } // namespace zq::ops

@@ -97,22 +97,24 @@ bool openDevice(Session &session, const QString &path)
 
 } // namespace
 
-void openProgrammer(Session &session, const QString &path)
+int openProgrammer(Session &session, const QString &path)
 {
     if (path.isEmpty() || !openDevice(session, path))
-        return;
+        return kProgrammerNotOpen;
     FrontEnd &ui = session.frontEnd;
     ui.appendLog(QStringLiteral("Open the programmer ok..."));
     session.burnCtrl.start();
-    if (connectProgrammer(session) != 0) {
+    const int connected = connectProgrammer(session);
+    if (connected != 0) {
         ui.appendLog(QStringLiteral("Fail to connect the programmer..."));
-        return;
+        return connected;
     }
     ui.appendLog(QStringLiteral("Connect the programmer successful"));
     if (session.state.connectionMode != 0)
         ui.setOperationButtonsEnabled(true);
     else
         ui.setButtonEnabled(FrontEnd::Button::UpdateAPP, true);
+    return 0;
 }
 
 } // namespace zq::ops

@@ -3,19 +3,29 @@
 // The user-level procedures. Each is started by one button of the window (or one subcommand of
 // zqprog), runs on the front end's thread and reports only through session.frontEnd.
 
-#include <QByteArray>
 #include "UsbTransport.h"
+#include <QByteArray>
 
 #include <QString>
 
 #include <cstdint>
 
-namespace zq::ops {
+namespace zq::ops
+{
 
 struct Session;
 
-// Opening and identifying the programmer.
-void openProgrammer(Session &session, const QString &path);   // "Open programmer"
+// What an operation returns when it stopped before it sent anything; the reason has been shown
+// or logged. Far from the procedures' own small codes, so a caller can tell them apart.
+constexpr int kProgrammerNotOpen = -100; // not open, or it could not be opened
+constexpr int kInputRefused = -101;      // no file, unreadable file, bad entry address, wrong type
+
+// The operations started by a button return 0 on success, else the failed step's code: the
+// procedure's code below, a command's result, or one of the two codes above. The window ignores
+// it (the log tells the user); zqprog turns it into its exit status.
+
+// Opening and identifying the programmer. Not 0: the open failed, or connectProgrammer's result.
+int openProgrammer(Session &session, const QString &path); // "Open programmer"
 int connectProgrammer(Session &session);
 int lookupFlash(Session &session, uint32_t flashId);
 // One line that names why a device could not be opened and what to do; empty when there is
@@ -29,31 +39,32 @@ void deviceRemoved(Session &session, const QString &name);
 void stopProgrammer(Session &session);
 
 // The MCU code file.
-void inputMcuCode(Session &session);        // "Input File"
+void inputMcuCode(Session &session); // "Input File"
 // Entry-address word of an image (bytes 4..7, little-endian; missing bytes read as zero).
 uint32_t entryAddress(const uint8_t *image, int32_t length);
 // 1 when the entry address is not acceptable, else 0.
 int runningAddressCheck(const uint8_t *image, int32_t length);
 
 // Download to the programmer's SPI flash, and its check.
-void downloadToProgrammer(Session &session);   // "Download to programmer"
-void checkSpiFlash(Session &session);          // "Check SpiFlash CRC"
+int downloadToProgrammer(Session &session); // "Download to programmer": downloadImage's code
+int checkSpiFlash(Session &session);        // "Check SpiFlash CRC": the programmer's status
 // Writes the image to the code address in 4096-byte blocks, has the programmer check it, then
 // writes and checks the message block. 0, or -3 a write or the message block failed, -4 the
 // programmer was lost, -5 the image check failed.
 int downloadImage(Session &session, const QByteArray &mcuCodeBuffer);
 
 // Program and verify the target over SWD.
-void programTargetOperation(Session &session); // "Program"
-void verifyTarget(Session &session);           // "Verify"
+int programTargetOperation(Session &session); // "Program": programTarget's code
+// "Verify": 0, or programTarget's code for the first step that failed (10 init or run, -7 CRC).
+int verifyTarget(Session &session);
 // Init, write in 4096-byte blocks, check, run. 0, or -1 fewer than 8 bytes, 10 init or run
 // failed, -10 unknown target type, -3/-5 a full/the last block failed, -4/-6 the programmer was
 // lost after a full/the last block, -7 the target's CRC differs.
 int programTarget(Session &session, const QByteArray &mcuCodeBuffer);
 
 // The programmer's own firmware and boot loader.
-void updateFirmware(Session &session);         // "Firmware update"
-void updateBoot(Session &session);             // "Boot update"
+int updateFirmware(Session &session); // "Firmware update": updateEmbeddedFlash's code
+int updateBoot(Session &session);     // "Boot update": likewise
 // Writes the image into the programmer's embedded flash, checks it and switches the programmer's
 // resident program. 0, or -1 fewer than 8 bytes, -3 a full block failed, -4 the programmer was
 // lost after a full block or the last block failed, -5 lost after the last block, -6 the

@@ -109,19 +109,19 @@ int programTarget(Session &session, const QByteArray &mcuCodeBuffer)
     return checkAndRun(session, uint32_t(mcuCodeBuffer.size()));
 }
 
-void programTargetOperation(Session &session)
+int programTargetOperation(Session &session)
 {
     FrontEnd &frontEnd = session.frontEnd;
     if (!session.usbDevice.isOpen()) {
         frontEnd.appendLog(kDisconnected);
         frontEnd.setOperationButtonsEnabled(false);
-        return;
+        return kProgrammerNotOpen;
     }
     QByteArray mcuCodeBuffer;
     const CodeFileTexts texts{QStringLiteral("Please input a code file"),
                               QStringLiteral("Read fail,please check the path!"), true};
     if (readCodeImage(session, texts, mcuCodeBuffer) != CodeRead::Ready)
-        return;
+        return kInputRefused;
     frontEnd.setOperationButtonsEnabled(false);
     const int result = programTarget(session, mcuCodeBuffer);
     frontEnd.appendLog(QString());
@@ -129,6 +129,7 @@ void programTargetOperation(Session &session)
                            ? QStringLiteral("Program target is OK!!!!!!")
                            : QStringLiteral("Program target is fail.....") + toDecText(result));
     frontEnd.setOperationButtonsEnabled(true);
+    return result;
 }
 
 } // namespace zq::ops

@@ -105,40 +105,41 @@ bool acceptMcuType(Session &session, const UpdateKind &kind, uint32_t fileMcu)
     return !kind.boot;
 }
 
-void runUpdate(Session &session, const UpdateKind &kind)
+int runUpdate(Session &session, const UpdateKind &kind)
 {
     FrontEnd &frontEnd = session.frontEnd;
     if (!session.usbDevice.isOpen()) {
         frontEnd.appendLog(kind.notOpenLine);
         frontEnd.setOperationButtonsEnabled(false);
-        return;
+        return kProgrammerNotOpen;
     }
     frontEnd.clearLog();
     QByteArray updateBuffer;
     if (!readUpdateFile(session, kind, updateBuffer))
-        return;
+        return kInputRefused;
     const config::ImageHeader header = config::readImageHeader(updateBuffer);
     compareVersion(session, kind, header.version);
     if (!acceptMcuType(session, kind, header.mcuType))
-        return;
+        return kInputRefused;
     frontEnd.setOperationButtonsEnabled(false);
     const int result = updateEmbeddedFlash(session, updateBuffer);
     frontEnd.appendLog(QString());
     frontEnd.appendLog(result == 0 ? QStringLiteral("Update MCU is OK!!!!!!")
                                    : QStringLiteral("Update MCU is fail....."));
     frontEnd.setOperationButtonsEnabled(true);
+    return result;
 }
 
 } // namespace
 
-void updateFirmware(Session &session)
+int updateFirmware(Session &session)
 {
-    runUpdate(session, firmwareKind());
+    return runUpdate(session, firmwareKind());
 }
 
-void updateBoot(Session &session)
+int updateBoot(Session &session)
 {
-    runUpdate(session, bootKind());
+    return runUpdate(session, bootKind());
 }
 
 } // namespace zq::ops

@@ -34,23 +34,32 @@ bool readCodeFile(Session &session)
 
 // Each step runs whatever the one before reported, so the log shows the whole picture of the
 // target: link, contents, and whether it runs.
-void verifyTarget(Session &session)
+int verifyTarget(Session &session)
 {
-    if (programmerMissing(session) || !readCodeFile(session) || programmerMissing(session))
-        return;
+    if (programmerMissing(session))
+        return kProgrammerNotOpen;
+    if (!readCodeFile(session))
+        return kInputRefused;
+    if (programmerMissing(session))
+        return kProgrammerNotOpen;
     FrontEnd &frontEnd = session.frontEnd;
     protocol::CommandSet &commands = session.commands;
     frontEnd.appendLog(QString());
     frontEnd.appendLog(QString());
-    frontEnd.appendLog(commands.CMD_SWD_INIT(0) != 0 ? QStringLiteral("Init fail...")
-                                                     : QStringLiteral("Init ready..."));
+    const bool linked = commands.CMD_SWD_INIT(0) == 0;
+    frontEnd.appendLog(linked ? QStringLiteral("Init ready...") : QStringLiteral("Init fail..."));
     const ProgrammerState &state = session.state;
-    frontEnd.appendLog(commands.CMD_SWD_CHECK(state.mcuCodeCrc, 0, uint32_t(state.mcuCodeLength)) !=
-                               0
-                           ? QStringLiteral("Check EFlash NG!")
-                           : QStringLiteral("Check EFlash OK!"));
-    if (commands.CMD_SWD_INIT(1, 0) == 0)
+    const bool same =
+        commands.CMD_SWD_CHECK(state.mcuCodeCrc, 0, uint32_t(state.mcuCodeLength)) == 0;
+    frontEnd.appendLog(same ? QStringLiteral("Check EFlash OK!")
+                            : QStringLiteral("Check EFlash NG!"));
+    const bool running = commands.CMD_SWD_INIT(1, 0) == 0;
+    if (running)
         frontEnd.appendLog(QStringLiteral("Target run..."));
+    // The codes programTarget gives for the same failures.
+    if (!linked)
+        return 10;
+    return !same ? -7 : running ? 0 : 10;
 }
 
 } // namespace zq::ops
