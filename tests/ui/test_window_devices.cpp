@@ -1,0 +1,268 @@
+// Finding programmers and following plug and unplug, seen through the window over the emulated
+// bus: the first search a second after start, the list in plug order, the log lines of every
+// arrival and removal, and what the removal of the open programmer does to the device and worker.
+
+#include "MainWindow.h"
+#include "MainWindowForm.h"
+#include "ModalBoxCloser.h"
+#include "ProgrammerState.h"
+#include "WorkingDirectory.h"
+
+#include "Board.h"
+#include "EmulatedBus.h"
+#include "Faults.h"
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <memory>
+
+using zq::emu::Board;
+using zq::emu::EmulatedBus;
+using zq::emu::Fault;
+using zq::emu::FaultKind;
+
+namespace
+{
+
+// A config.ini that allows the boot update, so that removal can be seen to leave that button
+// alone, and a catalogue that knows the emulated board's flash.
+void writeWorkingFiles(const WorkingDirectory &directory)
+{
+    QFile config(directory.filePath("config.ini"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("UPBOOT:1\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n");
+    QFile catalogue(directory.filePath("Flash.ini"));
+    QVERIFY(catalogue.open(QIODevice::WriteOnly));
+    catalogue.write("[FLASH]\n0xEF4018,256,65536,W25Q128,\n");
+}
+
+QStringList logLines(const MainWindow &window)
+{
+    const QString text = window.form()->textEdit->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+QStringList listed(const MainWindow &window)
+{
+    QStringList items;
+    const QComboBox *box = window.form()->comboBox_Device;
+    for (int i = 0; i < box->count(); ++i)
+        items.append(box->itemText(i));
+    return items;
+}
+
+// The four buttons a removal of the open programmer disables, then the two it leaves alone.
+QList<bool> buttonStates(const MainWindow &window)
+{
+    const zq::MainWindowForm *f = window.form();
+    return {f->pushButton_UpdateTarget->isEnabled(), f->pushButton_VerifyTarget->isEnabled(),
+            f->pushButton_UpdateFlash->isEnabled(),  f->pushButton_CheckFlash->isEnabled(),
+            f->pushButton_UpdateAPP->isEnabled(),    f->pushButton_UpdateBoot->isEnabled()};
+}
+
+// When each search ran, in ms from the recorder's start.
+class SearchRecorder
+{
+public:
+    explicit SearchRecorder(const MainWindow &window)
+    {
+        clock.start();
+        QObject::connect(&window.deviceSearchTimer(), &QTimer::timeout, &context,
+                         [this] { searches.append(clock.elapsed()); });
+    }
+    QElapsedTimer clock;
+    QList<qint64> searches;
+    QObject context; // ends the connection with the recorder
+};
+
+void waitForFirstSearch(const MainWindow &window)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!window.deviceSearchTimer().isActive(), 5000);
+}
+
+} // namespace
+
+class WindowDevicesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { EmulatedBus::instance().unplugAll(); }
+
+    void firstSearchComesAboutASecondAfterStart_data();
+    void firstSearchComesAboutASecondAfterStart();
+    void plugIsLoggedAndListed100msLater();
+    void burstOfPlugsGivesOneSearch();
+    void unplugOfAnotherBoardLeavesTheOpenOneOpen();
+    void unplugOfTheOpenBoardClosesItBeforeTheLogLine();
+    void unplugDuringConnectEndsTheConnect();
+};
+
+void WindowDevicesTest::firstSearchComesAboutASecondAfterStart_data()
+{
+    QTest::addColumn<int>("boards");
+    QTest::newRow("no programmer") << 0;
+    QTest::newRow("two programmers") << 2;
+}
+
+void WindowDevicesTest::firstSearchComesAboutASecondAfterStart()
+{
+    QFETCH(int, boards);
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    QStringList plugged;
+    for (int i = 0; i < boards; ++i)
+        plugged.append(EmulatedBus::instance().plug(std::make_shared<Board>()));
+
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    SearchRecorder recorder(window);
+    // Nothing before 900 ms; the list is only ever filled by the search.
+    while (recorder.clock.elapsed() < 900) {
+        QCOMPARE(window.form()->comboBox_Device->count(), 0);
+        QCOMPARE(recorder.searches.size(), 0);
+        QTest::qWait(10);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.searches.size(), 1, 5000);
+    QVERIFY(recorder.searches.first() >= 900);
+
+    QCOMPARE(listed(window), plugged);
+    QCOMPARE(window.devicePaths, plugged);
+    QCOMPARE(window.form()->comboBox_Device->currentIndex(), boards > 0 ? 0 : -1);
+    QCOMPARE(logLines(window), QStringList());
+    // One start of the timer, one search.
+    QTest::qWait(1200);
+    QCOMPARE(recorder.searches.size(), 1);
+}
+
+void WindowDevicesTest::plugIsLoggedAndListed100msLater()
+{
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    waitForFirstSearch(window);
+    SearchRecorder recorder(window);
+    qint64 insertLoggedAt = -1;
+    QObject::connect(window.form()->textEdit, &QTextEdit::textChanged, &recorder.context,
+                     [&] { insertLoggedAt = recorder.clock.elapsed(); });
+
+    const QString path = EmulatedBus::instance().plug(std::make_shared<Board>());
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{path}, 5000);
+
+    QCOMPARE(logLines(window), QStringList{"device insert:" + path.toUpper()});
+    QCOMPARE(recorder.searches.size(), 1);
+    QVERIFY(insertLoggedAt >= 0);
+    QVERIFY(recorder.searches.first() - insertLoggedAt >= 90);
+    QCOMPARE(window.form()->comboBox_Device->currentIndex(), 0);
+}
+
+void WindowDevicesTest::burstOfPlugsGivesOneSearch()
+{
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    waitForFirstSearch(window);
+    SearchRecorder recorder(window);
+
+    const QString first = EmulatedBus::instance().plug(std::make_shared<Board>());
+    const QString second = EmulatedBus::instance().plug(std::make_shared<Board>());
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{first, second}), 5000);
+    QTest::qWait(500);
+    QCOMPARE(recorder.searches.size(), 1);
+    QCOMPARE(logLines(window), (QStringList{"device insert:" + first.toUpper(),
+                                            "device insert:" + second.toUpper()}));
+}
+
+void WindowDevicesTest::unplugOfAnotherBoardLeavesTheOpenOneOpen()
+{
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    const QString open = EmulatedBus::instance().plug(std::make_shared<Board>());
+    const QString other = EmulatedBus::instance().plug(std::make_shared<Board>());
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    ModalBoxCloser boxes;
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{open, other}), 5000);
+    window.form()->pushButton_OpenDevice->click();
+    QCOMPARE(logLines(window).last(), QString("Connect the programmer successful"));
+    const QList<bool> buttonsBefore = buttonStates(window);
+    const int linesBefore = logLines(window).size();
+
+    EmulatedBus::instance().unplug(other);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{open}, 5000);
+
+    QCOMPARE(logLines(window).mid(linesBefore), QStringList{"device remove:" + other.toUpper()});
+    QVERIFY(window.device().isOpen());
+    QCOMPARE(window.device().devicePath(), open);
+    QVERIFY(window.worker().isRunning());
+    QCOMPARE(buttonStates(window), buttonsBefore);
+    QVERIFY(boxes.boxes().isEmpty());
+}
+
+void WindowDevicesTest::unplugOfTheOpenBoardClosesItBeforeTheLogLine()
+{
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    const QString path = EmulatedBus::instance().plug(std::make_shared<Board>());
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{path}, 5000);
+    window.form()->pushButton_OpenDevice->click();
+    QCOMPARE(buttonStates(window), (QList<bool>{true, true, true, true, false, true}));
+    const int linesBefore = logLines(window).size();
+
+    // What the window looked like when it wrote the removal line.
+    bool openAtLogLine = true;
+    bool runningAtLogLine = true;
+    QList<bool> buttonsAtLogLine;
+    QObject watching; // the window logs again as it goes, when these are gone
+    QObject::connect(window.form()->textEdit, &QTextEdit::textChanged, &watching, [&] {
+        openAtLogLine = window.device().isOpen();
+        runningAtLogLine = window.worker().isRunning();
+        buttonsAtLogLine = buttonStates(window);
+    });
+
+    EmulatedBus::instance().unplug(path);
+    QTRY_COMPARE_WITH_TIMEOUT(logLines(window).mid(linesBefore),
+                              QStringList{"device remove:" + path.toUpper()}, 5000);
+    QVERIFY(!openAtLogLine);
+    QVERIFY(!runningAtLogLine);
+    // The four target and flash buttons go; Firmware and Boot update keep their state.
+    QCOMPARE(buttonsAtLogLine, (QList<bool>{false, false, false, false, false, true}));
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList(), 5000);
+    QCOMPARE(window.device().devicePath(), path);
+    // The identity of the last connect stays.
+    QCOMPARE(window.state().connectionMode, 1);
+    QCOMPARE(window.state().boardId, 0x00012345u);
+}
+
+void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
+{
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    auto board = std::make_shared<Board>();
+    board->faults().arm(Fault::next(FaultKind::NoReply).onCommand('K'));
+    const QString path = EmulatedBus::instance().plug(board);
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{path}, 5000);
+
+    // The board is pulled while the window waits for its connect reply.
+    QTimer::singleShot(200, [path] { EmulatedBus::instance().unplug(path); });
+    window.form()->pushButton_OpenDevice->click();
+
+    QCOMPARE(logLines(window),
+             (QStringList{"Open the programmer ok...", "device remove:" + path.toUpper(),
+                          "Fail to connect the programmer..."}));
+    QVERIFY(!window.device().isOpen());
+    QVERIFY(!window.worker().isRunning());
+    QCOMPARE(window.state().connectionMode, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList(), 5000);
+}
+
+QTEST_MAIN(WindowDevicesTest)
+#include "test_window_devices.moc"
