@@ -3,7 +3,7 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test check-windows clean
+.PHONY: all deps configure build run test check-windows clean fuzz
 
 all: build
 
@@ -31,3 +31,8 @@ clean:
 check-windows:
 	@tools/install-deps.sh windows
 	tools/windows/check.sh $(BUILD)
+
+# libFuzzer targets (clang, own build folder build-fuzz); each runs FUZZ_SECONDS on a copy of its seeds.
+FUZZ_SECONDS ?= 60
+fuzz:
+	tools/fuzz.sh $(FUZZ_SECONDS)
