@@ -9,8 +9,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-namespace zq::demo {
-namespace {
+namespace zq::demo
+{
+namespace
+{
 
 // The boards report this MCU type; the sample update images carry it too.
 constexpr uint32_t kDemoBoardMcu = 0x32F10300;

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace zq::demo {
+namespace zq::demo
+{
 
 // The demo's working folder: the program reads and writes its files in the current directory,
 // so the demo gets a folder of its own, with the sample catalogue and sample images in it.

@@ -27,8 +27,9 @@ int main(int argc, char *argv[])
                                : zq::demo::defaultWorkFolder();
     QString error;
     if (!zq::demo::prepareWorkFolder(folder, &error) || !QDir::setCurrent(folder)) {
-        std::fprintf(stderr, "zq-programmer-demo: %s\n",
-                     qPrintable(error.isEmpty() ? QStringLiteral("cannot enter ") + folder : error));
+        std::fprintf(
+            stderr, "zq-programmer-demo: %s\n",
+            qPrintable(error.isEmpty() ? QStringLiteral("cannot enter ") + folder : error));
         return 1;
     }
     zq::demo::plugDemoBoards();

@@ -5,7 +5,8 @@
 #include "UsbBurnCtrl.h"
 #include "UsbDevice.h"
 
-namespace zq::ops {
+namespace zq::ops
+{
 
 void stopProgrammer(Session &session)
 {

@@ -1,6 +1,7 @@
 #include "Operations.h"
 
-namespace zq::ops {
+namespace zq::ops
+{
 
 // Said after "Open fail", so that a board that cannot be opened never leaves the user guessing.
 QString openFailureAdvice(usb::OpenError error)

@@ -7,8 +7,10 @@
 #include "UsbBurnCtrl.h"
 #include "UsbDevice.h"
 
-namespace zq::ops {
-namespace {
+namespace zq::ops
+{
+namespace
+{
 
 const char *modeLine(int connectionMode)
 {
@@ -75,7 +77,8 @@ int connectProgrammer(Session &session)
     return 0;
 }
 
-namespace {
+namespace
+{
 
 // Opens the device, or tells why not.
 bool openDevice(Session &session, const QString &path)

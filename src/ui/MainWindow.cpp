@@ -20,11 +20,14 @@
 
 using zq::translated;
 
-namespace {
+namespace
+{
 
 std::shared_ptr<zq::usb::UsbTransport> platformTransport()
 {
-#if defined(ZQ_HAVE_LIBUSB)
+#if defined(_WIN32)
+    return zq::usb::makeWinUsbTransport();
+#elif defined(ZQ_HAVE_LIBUSB)
     return zq::usb::makeLibusbTransport();
 #else
 #error "This platform has no USB transport yet"
@@ -92,10 +95,9 @@ void MainWindow::resetShellState()
     shared.updateCrc = 0;
     shared.codeFlashAddress = 0x10000;
     // Both numbers show in decimal here, the CRC too; reading a code file replaces the text.
-    formRecord->label_MCUCRC->setText(QStringLiteral("Mcu code,CRC = 0x") +
-                                      QString::number(shared.updateCrc) +
-                                      QStringLiteral("  Len: ") +
-                                      QString::number(shared.updateLength));
+    formRecord->label_MCUCRC->setText(
+        QStringLiteral("Mcu code,CRC = 0x") + QString::number(shared.updateCrc) +
+        QStringLiteral("  Len: ") + QString::number(shared.updateLength));
     formRecord->progressBar->setValue(0);
 }
 

@@ -12,13 +12,16 @@
 class UsbDevice;
 class USB_BURN_CTRL;
 
-namespace zq {
+namespace zq
+{
 class MainWindowForm;
 class OperationGate;
-namespace usb {
+namespace usb
+{
 class UsbTransport;
 }
-namespace ops {
+namespace ops
+{
 struct ProgrammerState;
 struct Session;
 } // namespace ops
@@ -128,5 +131,5 @@ private:
     USB_BURN_CTRL *burnCtrl = nullptr;
     UsbDevice *usbDevice = nullptr;
     std::unique_ptr<zq::ops::Session> session;
-    zq::OperationGate *operationGate = nullptr;   // child object; defers close while busy
+    zq::OperationGate *operationGate = nullptr; // child object; defers close while busy
 };

@@ -8,6 +8,11 @@
 #include <QComboBox>
 #include <QPointer>
 
+#if defined(Q_OS_WIN)
+#include "winusb/DeviceChangeMessage.h"
+#include "winusb/DeviceNotificationRegistration.h"
+#endif
+
 // Every bus reports plug and unplug on a thread of its own; the news is carried to the window's
 // thread, where it is handled like the platform's device-change message.
 void MainWindow::registerForDeviceNotifications()
@@ -28,6 +33,12 @@ void MainWindow::registerForDeviceNotifications()
             },
             Qt::QueuedConnection);
     });
+#if defined(Q_OS_WIN)
+    // The WinUSB bus has no thread of its own: Windows sends its news to this window. The
+    // registration lasts as long as the window, so its handle is not kept.
+    if (zq::usb::hearsWindowsDeviceChanges(*transport))
+        zq::winusb::registerForDeviceInterfaceNotifications(reinterpret_cast<HWND>(winId()));
+#endif
 }
 
 void MainWindow::onDeviceArrived(const QString &name)
@@ -51,7 +62,8 @@ void MainWindow::winusbDeviceSearch()
     formRecord->comboBox_Device->addItems(devicePaths);
 }
 
-// Device news comes through the transport's listener on every platform this build supports.
+// On Windows the WinUSB bus's device news arrives here; elsewhere it comes through the
+// transport's listener. Qt always goes on with its own handling of the message.
 bool MainWindow::nativeEvent(const QByteArray &eventType, void *message,
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
                              qintptr *result)
@@ -59,5 +71,20 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message,
                              long *result)
 #endif
 {
+#if defined(Q_OS_WIN)
+    Q_UNUSED(eventType)
+    Q_UNUSED(result)
+    const MSG *msg = static_cast<const MSG *>(message);
+    if (msg->message == WM_DEVICECHANGE) {
+        using zq::winusb::DeviceChange;
+        const DeviceChange change = zq::winusb::decodeDeviceChange(msg->wParam, msg->lParam);
+        if (change.kind == DeviceChange::Kind::Arrival)
+            onDeviceArrived(QString::fromStdWString(change.name));
+        else if (change.kind == DeviceChange::Kind::Removal)
+            onDeviceRemoved(QString::fromStdWString(change.name));
+    }
+    return false;
+#else
     return QMainWindow::nativeEvent(eventType, message, result);
+#endif
 }

@@ -17,9 +17,8 @@
 #include <QTextEdit>
 #include <QTime>
 
-using zq::translated;
 using zq::timestampText;
-
+using zq::translated;
 
 void MainWindow::appendLog(const QString &line)
 {
@@ -152,4 +151,3 @@ void MainWindow::processEvents()
 {
     QCoreApplication::processEvents();
 }
-

@@ -7,13 +7,12 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
-
-
 // Only the lines the file holds change anything; the rest keep the form's and the
 // constructor's values.
 void MainWindow::loadSettings()
 {
-    const zq::config::SettingsFile settings = zq::config::readSettingsFile(zq::config::settingsFilePath());
+    const zq::config::SettingsFile settings =
+        zq::config::readSettingsFile(zq::config::settingsFilePath());
     if (!settings.opened) {
         appendLog(QStringLiteral("Open config.ini fail"));
         return;
@@ -35,7 +34,6 @@ void MainWindow::saveSettings()
     const QString path = zq::config::settingsFilePath();
     appendLog(path);
     if (!zq::config::writeSettingsFile(path, state().mcuCodePath, secondPath,
-                                   formRecord->checkBox_PwrOFF->isChecked()))
+                                       formRecord->checkBox_PwrOFF->isChecked()))
         showCriticalMessage(QString::fromUtf8("打开文件失败"));
 }
-

@@ -4,7 +4,8 @@
 #include <QTimer>
 #include <QWidget>
 
-namespace zq {
+namespace zq
+{
 
 OperationGate::OperationGate(QWidget *window) : QObject(window), window_(window)
 {

@@ -6,7 +6,8 @@
 
 class QWidget;
 
-namespace zq {
+namespace zq
+{
 
 // Keeps operations from overlapping. Every wait of an operation runs the event loop, so without
 // this gate a second button press (or a close request) would start work in the middle of the

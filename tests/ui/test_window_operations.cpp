@@ -1,0 +1,212 @@
+// A user's day at the window, against the emulated programmer: open, choose a code file,
+// download it and check it, program and verify the target, then update the programmer's own
+// code and see it come back in its other mode.
+
+#include "Board.h"
+#include "Crc32.h"
+#include "EmulatedBus.h"
+#include "MainWindow.h"
+#include "MainWindowForm.h"
+#include "ModalBoxCloser.h"
+#include "NumberText.h"
+#include "ProgrammerState.h"
+#include "SampleImages.h"
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+#include "WorkingDirectory.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+using zq::MainWindowForm;
+using zq::emu::Board;
+using zq::emu::BoardIdentity;
+using zq::emu::BoardMode;
+using zq::emu::EmulatedBus;
+
+namespace
+{
+
+constexpr uint32_t kBoardMcu = 0x32F10300;
+
+QStringList logLines(const MainWindow &window)
+{
+    return window.form()->textEdit->toPlainText().split(QLatin1Char('\n'));
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray bytesOf(const std::vector<uint8_t> &data)
+{
+    return QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size()));
+}
+
+std::shared_ptr<Board> plugBoard(BoardMode mode)
+{
+    BoardIdentity identity;
+    identity.mode = mode;
+    identity.boardMcu = kBoardMcu;
+    identity.flashId = 0xEF4018;
+    auto board = std::make_shared<Board>(identity);
+    board->setRestartDelays(5, 5);
+    EmulatedBus::instance().plug(board);
+    return board;
+}
+
+// Opens the first board in the list through the button, as a user would.
+void openFirstBoard(MainWindow &window)
+{
+    QTRY_COMPARE_WITH_TIMEOUT(window.form()->comboBox_Device->count(), 1, 5000);
+    window.form()->pushButton_OpenDevice->click();
+    QVERIFY(window.device().isOpen());
+    QCOMPARE(logLines(window).last(), QString("Connect the programmer successful"));
+}
+
+} // namespace
+
+class WindowOperationsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { EmulatedBus::instance().unplugAll(); }
+    void cleanup() { EmulatedBus::instance().unplugAll(); }
+
+    void codeImageGoesToFlashAndTarget();
+    void firmwareUpdateSwitchesTheBoardToNormalWork();
+    void bootUpdateIsOfferedByConfigAndSwitchesTheBoard();
+};
+
+void WindowOperationsTest::codeImageGoesToFlashAndTarget()
+{
+    WorkingDirectory directory;
+    QVERIFY(writeFile(directory.filePath("Flash.ini"), "[FLASH]\n0xEF4018,256,65536,W25Q128,\n"));
+    const QByteArray image = zq::samples::demoCodeImage();
+    QVERIFY(writeFile(directory.filePath("demo.bin"), image));
+    std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
+    ModalBoxCloser boxes;
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindowForm *f = window.form();
+    openFirstBoard(window);
+    QVERIFY(f->pushButton_UpdateFlash->isEnabled() && f->pushButton_CheckFlash->isEnabled());
+
+    QStringList dialogs;
+    window.setFileChooser([&](const QString &caption, const QString &, const QString &filter) {
+        dialogs << caption + QLatin1Char('|') + filter;
+        return directory.filePath("demo.bin");
+    });
+    f->pushButton_InputMCUCode->click();
+    QCOMPARE(dialogs, QStringList{"Select Mcu Code|file(*.bin)"});
+    QCOMPARE(logLines(window), QStringList{"enter_Addr:0x08000145"});
+    const uint32_t crc =
+        zq::crc32(reinterpret_cast<const uint8_t *>(image.constData()), size_t(image.size()));
+    QCOMPARE(f->label_MCUCRC->text(),
+             "Mcu code, CRC = " + zq::toHexText(crc, 8) + " Len: " + QString::number(image.size()));
+
+    f->comboBox_MCUType->setCurrentIndex(3);
+    f->pushButton_UpdateFlash->click();
+    QCOMPARE(logLines(window).last(), QString("Download to the programmer flash is OK!!!!!!"));
+    QCOMPARE(bytesOf(board->readSpiFlash(0x10000, uint32_t(image.size()))), image);
+    QCOMPARE(f->progressBar->value(), 100);
+    QVERIFY(f->pushButton_UpdateTarget->isEnabled()); // the buttons came back
+
+    f->pushButton_CheckFlash->click();
+    QCOMPARE(logLines(window).last(), QString("Check programmer flash CRC is OK..."));
+
+    f->pushButton_UpdateTarget->click();
+    QCOMPARE(logLines(window).last(), QString("Program target is OK!!!!!!"));
+    QCOMPARE(bytesOf(board->readTargetFlash(0, uint32_t(image.size()))), image);
+    QCOMPARE(f->comboBox_MCUType->currentIndex(), 3); // the emulated target is a ZQ318
+
+    window.clearLog();
+    f->pushButton_VerifyTarget->click();
+    const QStringList verify = logLines(window);
+    QCOMPARE(verify.count("Target run..."), 2);
+    QVERIFY(verify.contains("Check EFlash OK!"));
+    QVERIFY(boxes.boxes().isEmpty());
+}
+
+void WindowOperationsTest::firmwareUpdateSwitchesTheBoardToNormalWork()
+{
+    WorkingDirectory directory;
+    QVERIFY(QDir().mkpath(directory.filePath("Firmware")));
+    const QByteArray app = zq::samples::programmerImage(0x20260101, kBoardMcu, 7);
+    QVERIFY(writeFile(directory.filePath("Firmware/new.app"), app));
+    std::shared_ptr<Board> board = plugBoard(BoardMode::McuUpdate);
+    ModalBoxCloser boxes;
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindowForm *f = window.form();
+    openFirstBoard(window);
+    QVERIFY(f->pushButton_UpdateAPP->isEnabled());
+    QVERIFY(!f->pushButton_UpdateTarget->isEnabled());
+    const QString oldPath = window.device().devicePath();
+
+    QString startFolder;
+    window.setFileChooser([&](const QString &, const QString &folder, const QString &) {
+        startFolder = folder;
+        return directory.filePath("Firmware/new.app");
+    });
+    f->pushButton_UpdateAPP->click();
+    QCOMPARE(startFolder, QDir::currentPath() + "/Firmware");
+    QCOMPARE(logLines(window).last(), QString("Update MCU is OK!!!!!!"));
+    QCOMPARE(bytesOf(board->appImage()).left(app.size()), app);
+    QVERIFY(!f->pushButton_UpdateAPP->isEnabled());
+
+    // The board leaves the bus and comes back in normal work under a new path: the window treats
+    // it as any removal and arrival, and does not reopen it by itself.
+    QTRY_VERIFY_WITH_TIMEOUT(!window.device().isOpen(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(logLines(window).filter("device insert:").size() == 1, 5000);
+    QVERIFY(logLines(window).contains("device remove:" + oldPath.toUpper()));
+    QTRY_VERIFY_WITH_TIMEOUT(window.devicePaths.size() == 1 && window.devicePaths[0] != oldPath,
+                             5000);
+    QCOMPARE(f->comboBox_Device->count(), 1);
+    QVERIFY(!window.worker().isRunning());
+    QCOMPARE(board->mode(), BoardMode::Normal);
+
+    f->pushButton_OpenDevice->click();
+    QVERIFY(logLines(window).contains("Connection for normal work"));
+    QVERIFY(logLines(window).contains("App_Version:  0x20260101"));
+    QVERIFY(boxes.boxes().isEmpty());
+}
+
+void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
+{
+    WorkingDirectory directory;
+    QVERIFY(writeFile(directory.filePath("config.ini"), "UPBOOT:1\n"));
+    QVERIFY(QDir().mkpath(directory.filePath("Bootware")));
+    const QByteArray boot = zq::samples::programmerImage(0x20260101, kBoardMcu, 9);
+    QVERIFY(writeFile(directory.filePath("Bootware/new.boot"), boot));
+    std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
+    ModalBoxCloser boxes;
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindowForm *f = window.form();
+    openFirstBoard(window);
+    QVERIFY(f->pushButton_UpdateBoot->isEnabled());
+
+    window.setFileChooser([&](const QString &, const QString &folder, const QString &filter) {
+        return folder == QDir::currentPath() + "/Bootware" && filter == "file(*.boot)"
+                   ? directory.filePath("Bootware/new.boot")
+                   : QString();
+    });
+    f->pushButton_UpdateBoot->click();
+    QCOMPARE(logLines(window).last(), QString("Update MCU is OK!!!!!!"));
+    QCOMPARE(bytesOf(board->bootImage()).left(boot.size()), boot);
+    QVERIFY(!f->pushButton_UpdateBoot->isEnabled());
+    QCOMPARE(window.state().bootUpdateEnabled, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.device().isOpen(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(board->mode(), BoardMode::McuUpdate, 5000);
+    QVERIFY(boxes.boxes().isEmpty());
+}
+
+QTEST_MAIN(WindowOperationsTest)
+#include "test_window_operations.moc"
