@@ -1,0 +1,157 @@
+// Presses and close requests that reach the window while an open is still waiting for the
+// programmer's reply: they must not start a second operation in the middle of the first.
+
+#include "MainWindow.h"
+#include "MainWindowForm.h"
+#include "ModalBoxCloser.h"
+#include "ProgrammerState.h"
+#include "WorkingDirectory.h"
+
+#include "Board.h"
+#include "EmulatedBus.h"
+#include "Faults.h"
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <memory>
+
+using zq::emu::Board;
+using zq::emu::EmulatedBus;
+using zq::emu::Fault;
+
+namespace
+{
+
+QStringList logLines(const MainWindow &window)
+{
+    const QString text = window.form()->textEdit->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+const QStringList successfulOpen = {"Open the programmer ok...",
+                                    "Connection for normal work",
+                                    "The Board MCU&ID: 0x32F10300,0x00012345",
+                                    "Boot_Version: 0x20250128",
+                                    "App_Version:  0x20250310",
+                                    "FlashID:  0xEF4018",
+                                    "Connect the programmer successful"};
+
+} // namespace
+
+class WindowOpenBusyTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { EmulatedBus::instance().unplugAll(); }
+    void pressesDuringASlowConnectAreIgnored();
+    void closeRequestDuringASlowConnectWaitsForItsEnd();
+
+private:
+    void prepare(const WorkingDirectory &directory);
+};
+
+// A board whose connect reply takes 400 ms, where the window gives it about a second.
+void WindowOpenBusyTest::prepare(const WorkingDirectory &directory)
+{
+    QFile config(directory.filePath("config.ini"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("UPBOOT:1\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n");
+    QFile catalogue(directory.filePath("Flash.ini"));
+    QVERIFY(catalogue.open(QIODevice::WriteOnly));
+    catalogue.write("[FLASH]\n0xEF4018,256,65536,W25Q128,\n");
+    auto board = std::make_shared<Board>();
+    board->faults().arm(Fault::latency(400).onCommand('K'));
+    EmulatedBus::instance().plug(board);
+}
+
+void WindowOpenBusyTest::pressesDuringASlowConnectAreIgnored()
+{
+    WorkingDirectory directory;
+    prepare(directory);
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    ModalBoxCloser boxes;
+    int filesChosen = 0;
+    window.setFileChooser([&filesChosen](const QString &, const QString &, const QString &) {
+        ++filesChosen;
+        return QString();
+    });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE_WITH_TIMEOUT(window.form()->comboBox_Device->count(), 1, 5000);
+
+    bool busyDuringPresses = false;
+    QStringList logAfterPresses;
+    QTimer::singleShot(100, &window, [&] {
+        busyDuringPresses = window.operationRunning();
+        window.form()->pushButton_OpenDevice->click();
+        window.form()->pushButton_InputMCUCode->click();
+        window.form()->pushButton_Exit->click();
+        logAfterPresses = logLines(window);
+    });
+    window.form()->pushButton_OpenDevice->click();
+
+    QVERIFY(busyDuringPresses);
+    QCOMPARE(logAfterPresses, QStringList{"Open the programmer ok..."});
+    QCOMPARE(logLines(window), successfulOpen);
+    QCOMPARE(filesChosen, 0);
+    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(!window.operationRunning());
+    // Exit was dropped, not put off: the window stays.
+    QTest::qWait(1000);
+    QVERIFY(window.isVisible());
+    QCOMPARE(logLines(window), successfulOpen);
+
+    // Idle again, the buttons work.
+    window.form()->pushButton_InputMCUCode->click();
+    QCOMPARE(filesChosen, 1);
+}
+
+void WindowOpenBusyTest::closeRequestDuringASlowConnectWaitsForItsEnd()
+{
+    WorkingDirectory directory;
+    prepare(directory);
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    ModalBoxCloser boxes;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE_WITH_TIMEOUT(window.form()->comboBox_Device->count(), 1, 5000);
+
+    bool visibleAfterCloseRequest = false;
+    bool busyAtCloseRequest = false;
+    QTimer::singleShot(100, &window, [&] {
+        busyAtCloseRequest = window.operationRunning();
+        window.close();
+        visibleAfterCloseRequest = window.isVisible();
+    });
+    // The window may cut the open's waits short to go sooner, but it stays until the open has
+    // written its last line.
+    QList<bool> visibleAtLogLines;
+    QObject watching;
+    QObject::connect(window.form()->textEdit, &QTextEdit::textChanged, &watching,
+                     [&] { visibleAtLogLines.append(window.isVisible()); });
+    window.form()->pushButton_OpenDevice->click();
+
+    QVERIFY(busyAtCloseRequest);
+    QVERIFY(visibleAfterCloseRequest);
+    const QStringList log = logLines(window);
+    QVERIFY(log.size() >= 2);
+    QCOMPARE(log.first(), QString("Open the programmer ok..."));
+    QVERIFY(log.last() == "Connect the programmer successful" ||
+            log.last() == "Fail to connect the programmer...");
+    QCOMPARE(visibleAtLogLines.size(), log.size());
+    QVERIFY(!visibleAtLogLines.contains(false));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
+    QVERIFY(!window.operationRunning());
+    QVERIFY(boxes.boxes().isEmpty());
+}
+
+QTEST_MAIN(WindowOpenBusyTest)
+#include "test_window_open_busy.moc"
