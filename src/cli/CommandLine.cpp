@@ -1,0 +1,232 @@
+#include "CommandLine.h"
+
+#include "TargetIds.h"
+
+#include <QHash>
+#include <QRegularExpression>
+
+#include <limits>
+
+namespace zq::cli
+{
+
+namespace
+{
+
+enum class Value { None, Required, JoinedOnly };
+
+struct OptionSpec {
+    const char *name;
+    Value value;
+    QList<Command> commands; // empty: every subcommand
+};
+
+const QList<OptionSpec> &optionSpecs()
+{
+    static const QList<OptionSpec> specs{
+        {"help", Value::None, {}},
+        {"device", Value::Required, {}},
+        {"emulated", Value::JoinedOnly, {}},
+        {"json", Value::None, {}},
+        {"log", Value::Required, {}},
+        {"mcu", Value::Required, {Command::Download}},
+        {"number", Value::Required, {Command::Download}},
+        {"speed", Value::Required, {Command::Download, Command::Program, Command::Verify}},
+        {"keep-power", Value::None, {Command::Program, Command::Verify}},
+        {"allow-boot-update", Value::None, {Command::UpdateBoot}},
+    };
+    return specs;
+}
+
+const OptionSpec *findSpec(const QString &name)
+{
+    for (const OptionSpec &spec : optionSpecs())
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+// What the scan of the arguments found, before any value is judged.
+struct Scan {
+    QHash<QString, QString> values; // option name -> value ("" for a switch)
+    QStringList positionals;
+    QString error;
+};
+
+// Takes one "--name[=value]" at arguments[index]; may consume the next argument as its value.
+void scanOption(const QStringList &arguments, int &index, Scan &scan)
+{
+    const QString text = arguments.at(index).mid(2);
+    const int equals = text.indexOf(QLatin1Char('='));
+    const QString name = equals < 0 ? text : text.left(equals);
+    const OptionSpec *spec = findSpec(name);
+    if (!spec) {
+        scan.error = QStringLiteral("unknown option --") + name;
+        return;
+    }
+    if (equals >= 0 && spec->value == Value::None) {
+        scan.error = QStringLiteral("--") + name + QStringLiteral(" takes no value");
+        return;
+    }
+    QString value = equals >= 0 ? text.mid(equals + 1) : QString();
+    if (equals < 0 && spec->value == Value::Required) {
+        if (index + 1 >= arguments.size()) {
+            scan.error = QStringLiteral("--") + name + QStringLiteral(" needs a value");
+            return;
+        }
+        value = arguments.at(++index);
+    }
+    scan.values.insert(name, value);
+}
+
+Scan scanArguments(const QStringList &arguments)
+{
+    Scan scan;
+    bool onlyPositionals = false;
+    for (int i = 0; i < arguments.size() && scan.error.isEmpty(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (onlyPositionals || argument == QLatin1String("-") || !argument.startsWith('-'))
+            scan.positionals.append(argument);
+        else if (argument == QLatin1String("--"))
+            onlyPositionals = true;
+        else if (argument == QLatin1String("-h"))
+            scan.values.insert(QStringLiteral("help"), QString());
+        else if (argument.startsWith(QLatin1String("--")))
+            scanOption(arguments, i, scan);
+        else
+            scan.error = QStringLiteral("unknown option ") + argument;
+    }
+    return scan;
+}
+
+QString checkOptionsFit(const Scan &scan, Command command)
+{
+    for (auto it = scan.values.cbegin(); it != scan.values.cend(); ++it) {
+        const OptionSpec *spec = findSpec(it.key());
+        if (!spec->commands.isEmpty() && !spec->commands.contains(command))
+            return QStringLiteral("--") + it.key() + QStringLiteral(" is not an option of ") +
+                   commandName(command);
+    }
+    return QString();
+}
+
+// The MCU type list's names, in any letter case.
+bool parseMcuType(const QString &text, int &index)
+{
+    for (int i = 0; i < protocol::kMcuTypeCount; ++i) {
+        if (text.compare(protocol::mcuTypeName(i), Qt::CaseInsensitive) == 0) {
+            index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+QString mcuTypeNames()
+{
+    QStringList names;
+    for (int i = 0; i < protocol::kMcuTypeCount; ++i)
+        names.append(protocol::mcuTypeName(i));
+    return names.join(QStringLiteral(", "));
+}
+
+bool parseSpeed(const QString &text, int &index)
+{
+    const QStringList speeds{QStringLiteral("high"), QStringLiteral("middle"),
+                             QStringLiteral("low")};
+    index = speeds.indexOf(text.toLower());
+    return index >= 0;
+}
+
+// The form's field accepts what its validator lets through: two digits or more, no leading
+// zero. The programmer stores the number in 32 bits.
+bool validProgramNumber(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[1-9][0-9]+$"));
+    bool fits = false;
+    const qulonglong number = text.toULongLong(&fits);
+    return pattern.match(text).hasMatch() && fits && number <= std::numeric_limits<uint32_t>::max();
+}
+
+QString takeValues(const QHash<QString, QString> &values, Options &options)
+{
+    if (values.contains(QStringLiteral("mcu")) &&
+        !parseMcuType(values.value(QStringLiteral("mcu")), options.mcuTypeIndex))
+        return QStringLiteral("--mcu takes one of ") + mcuTypeNames();
+    if (values.contains(QStringLiteral("speed")) &&
+        !parseSpeed(values.value(QStringLiteral("speed")), options.swdSpeedIndex))
+        return QStringLiteral("--speed takes high, middle or low");
+    if (values.contains(QStringLiteral("number"))) {
+        options.programNumber = values.value(QStringLiteral("number"));
+        if (!validProgramNumber(options.programNumber))
+            return QStringLiteral("--number takes a whole number from 10 to 4294967295");
+    }
+    if (values.contains(QStringLiteral("log")) && values.value(QStringLiteral("log")).isEmpty())
+        return QStringLiteral("--log needs a file name");
+    options.device = values.value(QStringLiteral("device"));
+    options.emulated = values.contains(QStringLiteral("emulated"));
+    options.emulatedStateFolder = values.value(QStringLiteral("emulated"));
+    options.json = values.contains(QStringLiteral("json"));
+    options.logFile = values.value(QStringLiteral("log"));
+    options.keepPower = values.contains(QStringLiteral("keep-power"));
+    options.allowBootUpdate = values.contains(QStringLiteral("allow-boot-update"));
+    return QString();
+}
+
+QString takePositionals(const QStringList &positionals, Options &options)
+{
+    if (positionals.isEmpty())
+        return QStringLiteral("no subcommand given");
+    options.command = commandForName(positionals.first());
+    if (options.command == Command::None)
+        return QStringLiteral("unknown subcommand ") + positionals.first();
+    const int wanted = takesFile(options.command) ? 2 : 1;
+    if (positionals.size() < wanted)
+        return commandName(options.command) + QStringLiteral(" needs a FILE");
+    if (positionals.size() > wanted)
+        return QStringLiteral("unexpected argument ") + positionals.at(wanted);
+    options.file = wanted == 2 ? positionals.at(1) : QString();
+    return QString();
+}
+
+// "zqprog help [SUBCOMMAND]" and --help anywhere.
+ParsedCommandLine helpRequest(const Scan &scan)
+{
+    ParsedCommandLine parsed;
+    parsed.options.help = true;
+    QStringList words = scan.positionals;
+    if (!words.isEmpty() && words.first() == QLatin1String("help"))
+        words.removeFirst();
+    if (!words.isEmpty())
+        parsed.options.command = commandForName(words.first());
+    if (!words.isEmpty() && parsed.options.command == Command::None)
+        parsed.error = QStringLiteral("unknown subcommand ") + words.first();
+    return parsed;
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments)
+{
+    const Scan scan = scanArguments(arguments);
+    ParsedCommandLine parsed;
+    if (!scan.error.isEmpty()) {
+        parsed.error = scan.error;
+        return parsed;
+    }
+    if (scan.values.contains(QStringLiteral("help")) ||
+        (!scan.positionals.isEmpty() && scan.positionals.first() == QLatin1String("help")))
+        return helpRequest(scan);
+    parsed.error = takePositionals(scan.positionals, parsed.options);
+    if (parsed.error.isEmpty())
+        parsed.error = checkOptionsFit(scan, parsed.options.command);
+    if (parsed.error.isEmpty())
+        parsed.error = takeValues(scan.values, parsed.options);
+    if (parsed.error.isEmpty() && parsed.options.command == Command::Download &&
+        !scan.values.contains(QStringLiteral("mcu")))
+        parsed.error =
+            QStringLiteral("download needs --mcu TYPE (") + mcuTypeNames() + QStringLiteral(")");
+    return parsed;
+}
+
+} // namespace zq::cli

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Options.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace zq::cli
+{
+
+struct ParsedCommandLine {
+    Options options;
+    QString error; // not empty: a usage error, said in one line
+};
+
+// Reads the arguments after the program's name. Options may come before or after the
+// subcommand; an option's value follows it or is joined with '=' (--emulated takes a value only
+// the second way, so that "--emulated program" stays a subcommand). --help anywhere asks for the
+// help of the subcommand given, if any, and nothing else is checked then.
+ParsedCommandLine parseCommandLine(const QStringList &arguments);
+
+} // namespace zq::cli

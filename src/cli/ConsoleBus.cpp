@@ -1,0 +1,59 @@
+#include "ConsoleBus.h"
+
+#include "Board.h"
+#include "EmulatedBus.h"
+#include "Options.h"
+#include "UsbTransport.h"
+
+namespace zq::cli
+{
+
+namespace
+{
+
+std::shared_ptr<usb::UsbTransport> platformTransport()
+{
+#if defined(ZQ_HAVE_LIBUSB)
+    return usb::makeLibusbTransport();
+#else
+#error "This platform has no USB transport for zqprog yet"
+#endif
+}
+
+// Without a folder: a board in normal work with the emulator's identity, whose flash the
+// sample catalogue lists, so that every subcommand but update-app can be tried at once.
+std::shared_ptr<emu::Board> emulatedBoard(const QString &stateFolder)
+{
+    if (stateFolder.isEmpty())
+        return std::make_shared<emu::Board>();
+    return emu::Board::fromStateFolder(stateFolder);
+}
+
+} // namespace
+
+ConsoleBus::ConsoleBus(const Options &options) : stateFolder_(options.emulatedStateFolder)
+{
+    if (!options.emulated) {
+        transport_ = platformTransport();
+        return;
+    }
+    board_ = emulatedBoard(stateFolder_);
+    emu::EmulatedBus::instance().plug(board_);
+    transport_ = usb::makeEmulatedTransport();
+}
+
+ConsoleBus::~ConsoleBus()
+{
+    if (board_)
+        emu::EmulatedBus::instance().unplugAll();
+}
+
+bool ConsoleBus::saveState(QString *error) const
+{
+    if (!board_ || stateFolder_.isEmpty() || board_->saveState(stateFolder_))
+        return true;
+    *error = QStringLiteral("cannot keep the emulated programmer's state in ") + stateFolder_;
+    return false;
+}
+
+} // namespace zq::cli

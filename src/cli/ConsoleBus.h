@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace zq::emu
+{
+class Board;
+}
+namespace zq::usb
+{
+class UsbTransport;
+}
+
+namespace zq::cli
+{
+
+struct Options;
+
+// The bus zqprog works on: the platform's USB, or with --emulated the built-in emulator with
+// one board plugged in. With a state folder the board starts from the folder and is written
+// back to it by saveState, so a second run finds what the first one left.
+class ConsoleBus
+{
+public:
+    explicit ConsoleBus(const Options &options);
+    ~ConsoleBus();
+    ConsoleBus(const ConsoleBus &) = delete;
+    ConsoleBus &operator=(const ConsoleBus &) = delete;
+
+    std::shared_ptr<usb::UsbTransport> transport() const { return transport_; }
+
+    // True when there is no state to keep, or it was kept; otherwise the reason.
+    bool saveState(QString *error) const;
+
+private:
+    std::shared_ptr<usb::UsbTransport> transport_;
+    std::shared_ptr<emu::Board> board_; // the emulated board, or null on USB
+    QString stateFolder_;
+};
+
+} // namespace zq::cli

@@ -1,0 +1,138 @@
+#include "HelpText.h"
+
+namespace zq::cli
+{
+
+namespace
+{
+
+const char *const kOverview = R"(Usage: zqprog SUBCOMMAND [FILE] [OPTIONS]
+
+Drives a ZQ programmer board from the command line, with the same operations and log lines as
+the ZQ Programmer window.
+
+Subcommands:
+  list                  the programmers found, and whether each can be opened
+  info                  open and identify: mode, versions, board MCU and id, flash
+  download FILE         store a code image in the programmer's flash (needs --mcu)
+  check FILE            check the image in the programmer's flash against FILE
+  program FILE          program the target MCU over SWD, check it and let it run
+  verify FILE           check the target MCU against FILE
+  update-app FILE       replace the programmer's application (.app image)
+  update-boot FILE      replace the programmer's boot loader (.boot image)
+
+Options for every subcommand:
+  --device PATH         the programmer to use; needed when several are plugged in
+  --emulated[=DIR]      use the built-in emulated programmer instead of USB; with DIR its
+                        state (flash contents, mode, versions) is kept in DIR between runs
+  --json                one JSON object per line on stdout (log, progress, message, result)
+  --log FILE            also append every line, with date and time, to FILE
+  -h, --help            this help, or a subcommand's help: zqprog program --help
+
+Flash.ini is read from the current directory. config.ini is neither read nor written.
+
+Exit status: 0 success; 1 the operation failed or was refused; 2 usage error;
+3 no programmer, several and no --device, or it cannot be opened.
+)";
+
+const char *const kList = R"(Usage: zqprog list [--emulated[=DIR]] [--json] [--log FILE]
+
+Lists the programmers found on USB (or the emulated one), each with its path and whether it
+can be opened; when it cannot, the reason (no permission, busy, gone) and the remedy.
+Exit status 3 when none is found.
+)";
+
+const char *const kInfo =
+    R"(Usage: zqprog info [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Opens the programmer and identifies it, as "Open programmer" does: its connection mode, boot
+loader and application versions, board MCU and id, and its flash id, size and name (from
+Flash.ini in the current directory).
+)";
+
+const char *const kDownload =
+    R"(Usage: zqprog download FILE --mcu TYPE [--number N] [--speed high|middle|low]
+                       [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Stores the code image FILE (.bin) in the programmer's flash, with the settings the programmer
+uses when it programs targets on its own.
+
+  --mcu TYPE            the target's MCU type: ZQ0000, ZQ51K02, ZQ240y, ZQ318, ZQ427, ZQ436
+                        or ZQ605
+  --number N            how many targets the programmer may program (default 100000)
+  --speed SPEED         SWD speed: high (default), middle or low
+
+Refused unless the programmer is in normal work and its flash is listed in Flash.ini.
+)";
+
+const char *const kCheck =
+    R"(Usage: zqprog check FILE [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Has the programmer check the image in its flash against the CRC and length of FILE.
+Refused unless the programmer is in normal work and its flash is listed in Flash.ini.
+)";
+
+const char *const kProgram = R"(Usage: zqprog program FILE [--speed high|middle|low] [--keep-power]
+                      [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Programs the target MCU over SWD with the code image FILE (.bin), checks it by CRC and lets
+it run. The target's type is the one it reports.
+
+  --speed SPEED         SWD speed: high (default), middle or low
+  --keep-power          leave the target powered when done (by default its supply is cut)
+
+Refused while the programmer waits for a new application (update of the MCU code).
+)";
+
+const char *const kVerify = R"(Usage: zqprog verify FILE [--speed high|middle|low] [--keep-power]
+                     [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Checks the target MCU's flash against the CRC and length of FILE and lets the target run.
+Refused while the programmer waits for a new application (update of the MCU code).
+)";
+
+const char *const kUpdateApp =
+    R"(Usage: zqprog update-app FILE [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Writes the firmware image FILE (.app) as the programmer's application. Only possible while
+the programmer reports update of the MCU code (its boot loader runs). The programmer then
+restarts; zqprog waits for it to come back and reports its new mode.
+)";
+
+const char *const kUpdateBoot = R"(Usage: zqprog update-boot FILE --allow-boot-update
+                          [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+
+Writes the boot image FILE (.boot) as the programmer's boot loader. A wrong or interrupted
+boot update can leave the board unable to start, so it is refused unless
+--allow-boot-update is given, and only possible while the programmer is in normal work.
+The programmer then restarts; zqprog waits for it to come back and reports its new mode.
+)";
+
+} // namespace
+
+QString helpText(Command command)
+{
+    switch (command) {
+    case Command::List:
+        return QString::fromUtf8(kList);
+    case Command::Info:
+        return QString::fromUtf8(kInfo);
+    case Command::Download:
+        return QString::fromUtf8(kDownload);
+    case Command::Check:
+        return QString::fromUtf8(kCheck);
+    case Command::Program:
+        return QString::fromUtf8(kProgram);
+    case Command::Verify:
+        return QString::fromUtf8(kVerify);
+    case Command::UpdateApp:
+        return QString::fromUtf8(kUpdateApp);
+    case Command::UpdateBoot:
+        return QString::fromUtf8(kUpdateBoot);
+    case Command::None:
+        break;
+    }
+    return QString::fromUtf8(kOverview);
+}
+
+} // namespace zq::cli

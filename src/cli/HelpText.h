@@ -1,0 +1,13 @@
+#pragma once
+
+#include "Options.h"
+
+#include <QString>
+
+namespace zq::cli
+{
+
+// The help of one subcommand, or the overview for Command::None. Ends with a line end.
+QString helpText(Command command);
+
+} // namespace zq::cli

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+namespace zq::cli
+{
+
+enum class Command { None, List, Info, Download, Check, Program, Verify, UpdateApp, UpdateBoot };
+
+// The subcommand's name as typed ("update-app"); empty for None.
+QString commandName(Command command);
+// None for a name that is no subcommand.
+Command commandForName(const QString &name);
+// Whether the subcommand takes a FILE.
+bool takesFile(Command command);
+
+// One run of zqprog, as the command line asked for it. The values that stand in for the
+// window's form start with the form's own initial values.
+struct Options {
+    Command command = Command::None;
+    bool help = false;
+    QString file;
+
+    int mcuTypeIndex = 0; // index of the MCU type list; download requires --mcu
+    QString programNumber = QStringLiteral("100000");
+    int swdSpeedIndex = 0; // high
+    bool keepPower = false;
+    bool allowBootUpdate = false;
+
+    QString device;
+    bool emulated = false;
+    QString emulatedStateFolder; // empty: a fresh emulated board that is forgotten afterwards
+    bool json = false;
+    QString logFile;
+};
+
+} // namespace zq::cli

@@ -1,0 +1,146 @@
+#include "Commands.h"
+
+#include "BoardChoice.h"
+#include "ConsoleFrontEnd.h"
+#include "ConsoleSession.h"
+#include "ExitCode.h"
+#include "OpenErrorText.h"
+#include "OperationRules.h"
+#include "Operations.h"
+#include "Options.h"
+#include "ProgrammerMode.h"
+#include "ProgrammerReport.h"
+#include "Reenumeration.h"
+#include "Session.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+
+namespace zq::cli
+{
+
+namespace
+{
+
+// A board that restarts is back within a few seconds; one that is not back by then will not be.
+constexpr int kReturnTimeoutMs = 15000;
+
+CommandResult failed(CommandResult result, int exitCode, const QString &error)
+{
+    result.exitCode = exitCode;
+    result.error = error;
+    return result;
+}
+
+int runOperation(Command command, ops::Session &session)
+{
+    switch (command) {
+    case Command::Download:
+        return ops::downloadToProgrammer(session);
+    case Command::Check:
+        return ops::checkSpiFlash(session);
+    case Command::Program:
+        return ops::programTargetOperation(session);
+    case Command::Verify:
+        return ops::verifyTarget(session);
+    case Command::UpdateApp:
+        return ops::updateFirmware(session);
+    case Command::UpdateBoot:
+        return ops::updateBoot(session);
+    case Command::None:
+    case Command::List:
+    case Command::Info:
+        break;
+    }
+    return 0;
+}
+
+// Open and identify, as "Open programmer" does; its lines and boxes have been shown.
+CommandResult openFailed(CommandResult result, const ConsoleSession &console, const QString &path,
+                         int code)
+{
+    result.code = code;
+    if (code == ops::kProgrammerNotOpen)
+        return failed(result, NoBoard,
+                      QStringLiteral("cannot open ") + path + QStringLiteral(": ") +
+                          openErrorReason(console.device().lastOpenError()));
+    return failed(result, NoBoard,
+                  QStringLiteral("the programmer at ") + path +
+                      QStringLiteral(" does not identify itself (connect result ") +
+                      QString::number(code) + QLatin1Char(')'));
+}
+
+// The update has made the programmer restart into its other program; it is opened again so
+// that the user learns what it runs now.
+CommandResult followRestart(CommandResult result, ConsoleSession &console, Output &output,
+                            const QString &oldPath, const QStringList &before)
+{
+    output.note(QStringLiteral("the programmer restarts; waiting for it to come back"));
+    ops::stopProgrammer(console.session());
+    const QString path = waitForReturn(console.transport(), oldPath, before, kReturnTimeoutMs);
+    if (path.isEmpty())
+        return failed(result, NoBoard,
+                      QStringLiteral("the programmer did not come back within ") +
+                          QString::number(kReturnTimeoutMs / 1000) + QStringLiteral(" s"));
+    const int opened = ops::openProgrammer(console.session(), path);
+    if (opened != 0)
+        return openFailed(result, console, path, opened);
+    const int mode = console.session().state.connectionMode;
+    output.note(QStringLiteral("the programmer is back at ") + path + QStringLiteral(", in ") +
+                modeText(mode));
+    result.details.insert(QStringLiteral("device"), path);
+    result.details.insert(QStringLiteral("mode"), modeKey(mode));
+    return result;
+}
+
+bool isUpdate(Command command)
+{
+    return command == Command::UpdateApp || command == Command::UpdateBoot;
+}
+
+CommandResult operate(CommandResult result, ConsoleSession &console, const ConsoleFrontEnd &buttons,
+                      Output &output, Command command)
+{
+    ops::Session &session = console.session();
+    const QString refusal = refusalAfterConnect(command, session.state, buttons);
+    if (!refusal.isEmpty())
+        return failed(result, OperationFailed, refusal);
+    const QString path = console.device().devicePath();
+    const QStringList before = console.transport().findProgrammers();
+    result.code = runOperation(command, session);
+    if (!buttons.codeSummary().isEmpty())
+        result.details.insert(QStringLiteral("codeSummary"), buttons.codeSummary());
+    if (*result.code != 0)
+        return failed(result, OperationFailed,
+                      commandName(command) + QStringLiteral(" failed, result code ") +
+                          QString::number(*result.code));
+    return isUpdate(command) ? followRestart(result, console, output, path, before) : result;
+}
+
+} // namespace
+
+CommandResult runOnProgrammer(const Options &options, Output &output,
+                              const std::shared_ptr<usb::UsbTransport> &transport)
+{
+    CommandResult result;
+    result.command = commandName(options.command);
+    const QString refusal = refusalBeforeOpening(options);
+    if (!refusal.isEmpty())
+        return failed(result, OperationFailed, refusal);
+    const BoardChoice choice = chooseBoard(transport->findProgrammers(), options.device);
+    if (!choice.error.isEmpty())
+        return failed(result, NoBoard, choice.error);
+    ConsoleFrontEnd frontEnd(output, options);
+    ConsoleSession console(transport, frontEnd);
+    // The command-line twin of config.ini's UPBOOT switch.
+    console.session().state.bootUpdateEnabled = options.allowBootUpdate ? 1 : 0;
+    const int opened = ops::openProgrammer(console.session(), choice.path);
+    if (opened != 0)
+        return openFailed(result, console, choice.path, opened);
+    if (options.command != Command::Info)
+        return operate(result, console, frontEnd, output, options.command);
+    result.code = 0;
+    reportIdentity(choice.path, console.session().state, result);
+    return result;
+}
+
+} // namespace zq::cli

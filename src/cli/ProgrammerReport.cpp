@@ -1,0 +1,49 @@
+#include "ProgrammerReport.h"
+
+#include "NumberText.h"
+#include "Output.h"
+#include "ProgrammerMode.h"
+#include "ProgrammerState.h"
+
+namespace zq::cli
+{
+
+namespace
+{
+
+void addField(CommandResult &result, const QString &label, const QString &key,
+              const QJsonValue &value, const QString &text)
+{
+    result.summary.append((label + QLatin1Char(':')).leftJustified(14) + text);
+    result.details.insert(key, value);
+}
+
+void addField(CommandResult &result, const QString &label, const QString &key, const QString &text)
+{
+    addField(result, label, key, text, text);
+}
+
+} // namespace
+
+void reportIdentity(const QString &path, const ops::ProgrammerState &state, CommandResult &result)
+{
+    addField(result, QStringLiteral("Device"), QStringLiteral("device"), path);
+    addField(result, QStringLiteral("Mode"), QStringLiteral("mode"), modeKey(state.connectionMode),
+             modeText(state.connectionMode));
+    addField(result, QStringLiteral("Boot version"), QStringLiteral("bootVersion"),
+             toHexText(state.bootVersion, 8));
+    addField(result, QStringLiteral("App version"), QStringLiteral("appVersion"),
+             toHexText(state.appVersion, 8));
+    addField(result, QStringLiteral("Board MCU"), QStringLiteral("boardMcu"),
+             toHexText(state.boardMcu, 8));
+    addField(result, QStringLiteral("Board ID"), QStringLiteral("boardId"),
+             toHexText(state.boardId, 8));
+    addField(result, QStringLiteral("Flash ID"), QStringLiteral("flashId"),
+             toHexText(state.flashId, 6));
+    addField(result, QStringLiteral("Flash size"), QStringLiteral("flashSize"), state.flashSize,
+             QString::number(state.flashSize));
+    addField(result, QStringLiteral("Flash name"), QStringLiteral("flashName"), state.flashName);
+    result.details.insert(QStringLiteral("flashKnown"), state.flashKnown != 0);
+}
+
+} // namespace zq::cli

@@ -1,0 +1,46 @@
+#include "TextOutput.h"
+
+#include "ConsoleStreams.h"
+
+namespace zq::cli
+{
+
+TextOutput::TextOutput() : progress_(stdout, isTerminal(stdout)) {}
+
+void TextOutput::log(const QString &line)
+{
+    progress_.beforeLine();
+    writeLine(stdout, line);
+    progress_.afterLine();
+}
+
+void TextOutput::progress(int percent)
+{
+    progress_.show(percent);
+}
+
+// The box's title says nothing the text does not; only the text is shown, as the box shows it.
+void TextOutput::message(const QString &, const QString &text)
+{
+    progress_.beforeLine();
+    writeLine(stderr, text);
+    progress_.afterLine();
+}
+
+void TextOutput::note(const QString &text)
+{
+    progress_.beforeLine();
+    writeLine(stderr, QStringLiteral("zqprog: ") + text);
+    progress_.afterLine();
+}
+
+void TextOutput::result(const CommandResult &result)
+{
+    progress_.finish();
+    for (const QString &line : result.summary)
+        writeLine(stdout, line);
+    if (!result.error.isEmpty())
+        writeLine(stderr, QStringLiteral("zqprog: ") + result.error);
+}
+
+} // namespace zq::cli
