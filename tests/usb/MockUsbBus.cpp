@@ -2,8 +2,12 @@
 
 #include <umockdev.h>
 
+// After GLib's headers: Qt's keywords would otherwise clash with them.
+#include "Board.h"
+
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -35,10 +40,30 @@ struct Urb {
     usbdevfs_urb *fields() const { return reinterpret_cast<usbdevfs_urb *>(urb->data); }
 };
 
+using Responder = std::function<std::vector<std::vector<uint8_t>>(const uint8_t *, size_t)>;
+
+std::vector<std::vector<uint8_t>> echo(const uint8_t *data, size_t count)
+{
+    return {std::vector<uint8_t>(data, data + count)};
+}
+
+Responder emulatedBoard(std::shared_ptr<zq::emu::Board> board)
+{
+    return [board](const uint8_t *data, size_t count) {
+        const char command = count >= 3 ? char(data[2]) : 0;
+        const zq::emu::FrameFaults faults = board->faults().onFrame(command);
+        zq::emu::Board::Response response = board->handleFrame(data, count);
+        faults.damage(response.replies);
+        return response.replies;
+    };
+}
+
 // The device side of one plugged board. Its calls arrive on umockdev's thread.
 class MockBoard
 {
 public:
+    explicit MockBoard(Responder responder) : respond_(std::move(responder)) {}
+
     void handle(UMockdevIoctlClient *client)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -103,8 +128,9 @@ private:
         if (urb.fields()->endpoint & 0x80) {
             pendingIn_.push_back(urb);
         } else {
-            replies_.emplace_back(urb.buffer ? urb.buffer->data : nullptr,
-                                  urb.buffer ? urb.buffer->data + length : nullptr);
+            for (std::vector<uint8_t> &reply :
+                 respond_(urb.buffer ? urb.buffer->data : nullptr, size_t(std::max(length, 0))))
+                replies_.push_back(std::move(reply));
             finish(urb, 0, length);
         }
         answerPendingReads();
@@ -164,6 +190,7 @@ private:
         done_.push_back(urb);
     }
 
+    Responder respond_;
     std::mutex mutex_;
     bool gone_ = false;
     std::deque<Urb> pendingIn_;
@@ -220,12 +247,35 @@ MockUsbBus::~MockUsbBus()
 
 int MockUsbBus::plugProgrammer()
 {
-    const int address = impl_->nextAddress++;
+    return plug(echo);
+}
+
+int MockUsbBus::plugProgrammer(std::shared_ptr<zq::emu::Board> board)
+{
+    return plug(emulatedBoard(std::move(board)));
+}
+
+std::string MockUsbBus::nodePath(int address)
+{
     char node[64];
     std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    return node;
+}
+
+bool MockUsbBus::denyAccess(int address)
+{
+    const std::string file = umockdev_testbed_get_root_dir(impl_->testbed) + nodePath(address);
+    return chmod(file.c_str(), 0) == 0;
+}
+
+int MockUsbBus::plug(Responder responder)
+{
+    const int address = impl_->nextAddress++;
+    const std::string nodeText = nodePath(address);
+    const char *node = nodeText.c_str();
     Impl::Plugged entry;
     entry.syspath = "/sys/devices/usb1/1-" + std::to_string(address);
-    entry.board = std::make_unique<MockBoard>();
+    entry.board = std::make_unique<MockBoard>(std::move(responder));
     entry.handler = umockdev_ioctl_base_new();
     g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(onIoctl), entry.board.get());
     umockdev_testbed_attach_ioctl(impl_->testbed, node, entry.handler, nullptr);

@@ -1,15 +1,25 @@
 #pragma once
 
 // A USB bus in a umockdev testbed, with programmers that answer the usbdevfs calls libusb makes.
-// Each board echoes: every bulk OUT transfer comes back as one bulk IN packet of the same bytes
-// (a zero-length write gives a zero-length packet). Kept free of Qt headers, which clash with
-// GLib's.
+// A programmer either echoes (every bulk OUT transfer comes back as one bulk IN packet of the same
+// bytes; a zero-length write gives a zero-length packet) or is backed by an emulated board, which
+// takes each bulk OUT transfer as a command frame and queues its reply packets for bulk IN. Kept
+// free of Qt headers, which clash with GLib's.
 //
 // The test process must run with libumockdev-preload.so.0 in LD_PRELOAD;
 // MockUsbBus::ensurePreloaded() re-executes the program with it.
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+namespace zq::emu
+{
+class Board;
+}
 
 class MockUsbBus
 {
@@ -24,10 +34,23 @@ public:
 
     // Plugs a programmer in at bus 1 and a new address; returns the address.
     int plugProgrammer();
+    // The same with the board behind it. The board's reply faults apply (no reply, damaged
+    // replies); its timing faults, "board gone" and restarts are the in-process bus's business
+    // and are not played here.
+    int plugProgrammer(std::shared_ptr<zq::emu::Board> board);
+    // Takes every permission bit off the device node, as a node without the udev rule looks to a
+    // user who is not root. False when the node is not there.
+    bool denyAccess(int address);
+    // The device node as the client sees it (redirected into the testbed by the preload).
+    static std::string nodePath(int address);
     // Like a real unplug: in-flight transfers end with ESHUTDOWN, later calls fail with ENODEV.
     void unplug(int address);
 
 private:
+    // What a board sends back for one bulk OUT transfer: its bulk IN packets, in order.
+    using Responder = std::function<std::vector<std::vector<uint8_t>>(const uint8_t *, size_t)>;
+    int plug(Responder responder);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
