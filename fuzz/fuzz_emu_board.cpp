@@ -180,6 +180,29 @@ void checkReplies(Board &board, const BoardIdentity &before, const CommandFrame 
         ZQ_FUZZ_CHECK(board.readSpiFlash(frame.address, length) == frame.data);
     if (command == 'F')
         ZQ_FUZZ_CHECK(board.readTargetFlash(frame.address, length) == frame.data);
+    // The boot loader takes a new application; the application and the boot update mode take a
+    // new boot loader.
+    const bool appFlash = before.mode == BoardMode::McuUpdate;
+    if (command == 'J') {
+        const std::vector<uint8_t> image = appFlash ? board.appImage() : board.bootImage();
+        ZQ_FUZZ_CHECK(image.size() >= frame.address + uint64_t(length));
+        ZQ_FUZZ_CHECK(
+            std::equal(frame.data.begin(), frame.data.end(), image.begin() + frame.address));
+    }
+    if (command == 'L') {
+        // A verified image that holds the header is the version the board reports from now on.
+        const zq::emu::RegionCheck check = zq::emu::regionCheckOf(frame);
+        const std::vector<uint8_t> image = appFlash ? board.appImage() : board.bootImage();
+        const bool coversHeader =
+            check.start <= 4096 && uint64_t(check.start) + check.length >= 4099;
+        const BoardIdentity after = board.identity();
+        const uint32_t reported = appFlash ? after.appVersion : after.bootVersion;
+        const uint32_t earlier = appFlash ? before.appVersion : before.bootVersion;
+        if (coversHeader && image.size() >= 4099)
+            ZQ_FUZZ_CHECK(reported == (0x20000000u | bigEndian(image.data() + 4096, 3)));
+        else
+            ZQ_FUZZ_CHECK(reported == earlier);
+    }
     if (command == 'G') {
         const zq::emu::RegionCheck check = zq::emu::regionCheckOf(frame);
         const std::vector<uint8_t> region = board.readTargetFlash(check.start, check.length);
