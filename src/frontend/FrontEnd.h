@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace zq {
+namespace zq
+{
 
 // Everything the protocol and the operations need from whoever shows them to the user: the main
 // window, or the console of zqprog. Only the window's thread calls it. No widget lies behind this
@@ -10,7 +11,8 @@ namespace zq {
 class FrontEnd
 {
 public:
-    // The buttons that operations switch by name (besides the policy of setOperationButtonsEnabled).
+    // The buttons that operations switch by name (besides the policy of
+    // setOperationButtonsEnabled).
     enum class Button { UpdateAPP, UpdateBoot };
 
     virtual ~FrontEnd() = default;
@@ -33,11 +35,11 @@ public:
     virtual void setButtonEnabled(Button button, bool enable) = 0;
 
     // Choices the user made in the control panel.
-    virtual int mcuTypeIndex() const = 0;           // index into the target id table, -1 for none
-    virtual void setMcuTypeIndex(int index) = 0;    // SWD init reports the target's type
-    virtual int swdSpeedIndex() const = 0;          // -1 for none
-    virtual bool powerOffAfterDone() const = 0;     // stop the target's supply after the job
-    virtual QString programNumberText() const = 0;  // "Program Number:"
+    virtual int mcuTypeIndex() const = 0;          // index into the target id table, -1 for none
+    virtual void setMcuTypeIndex(int index) = 0;   // SWD init reports the target's type
+    virtual int swdSpeedIndex() const = 0;         // -1 for none
+    virtual bool powerOffAfterDone() const = 0;    // stop the target's supply after the job
+    virtual QString programNumberText() const = 0; // "Program Number:"
 
     // The code file line and its summary label.
     virtual QString codePathText() const = 0;
@@ -54,6 +56,11 @@ public:
 
     // Lets the event loop run once (repaints, timers, device events) while an operation waits.
     virtual void processEvents() = 0;
+
+    // True once the user has asked the program to quit in the middle of an operation: the waits
+    // for the programmer then end at once instead of running out their tries, so the operation
+    // finishes (with its failure lines) and the program can go.
+    virtual bool stopRequested() const { return false; }
 };
 
 } // namespace zq

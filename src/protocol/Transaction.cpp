@@ -30,6 +30,8 @@ int Transaction::send(int32_t txLength, int sendTries)
             return 0;
         }
         frontEnd_.processEvents();
+        if (frontEnd_.stopRequested())
+            break;
         waitOnce(style_);
     }
     return -1;
@@ -43,6 +45,8 @@ int Transaction::awaitReply(int replyTries)
         if (replyArrived())
             return 0;
         frontEnd_.processEvents();
+        if (frontEnd_.stopRequested())
+            break;
         waitOnce(style_);
     }
     return -2;

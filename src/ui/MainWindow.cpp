@@ -50,6 +50,9 @@ MainWindow::MainWindow(std::shared_ptr<zq::usb::UsbTransport> bus, QWidget *pare
     burnCtrl->device = usbDevice;
     session = std::make_unique<zq::ops::Session>(*usbDevice, *burnCtrl, *this);
     operationGate = new zq::OperationGate(this);
+    // Quitting in the middle of an operation: a transfer the board never answers must not keep
+    // the program alive.
+    operationGate->setOnCloseDeferred([this] { usbDevice->close(); });
     registerForDeviceNotifications();
     resetShellState();
     setUpProgramNumberField();
@@ -83,6 +86,11 @@ zq::ops::ProgrammerState &MainWindow::state() const
 bool MainWindow::operationRunning() const
 {
     return operationGate->busy();
+}
+
+bool MainWindow::stopRequested() const
+{
+    return operationGate->closeRequested();
 }
 
 void MainWindow::resetShellState()

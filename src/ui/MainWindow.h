@@ -80,6 +80,7 @@ public:
     QString chooseOpenFile(const QString &caption, const QString &directory,
                            const QString &filter) override;
     void processEvents() override;
+    bool stopRequested() const override;
 
     // Shell state that no operation needs.
     QString secondPath;

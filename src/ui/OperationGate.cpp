@@ -30,8 +30,11 @@ bool OperationGate::run(const std::function<void()> &operation)
 bool OperationGate::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == window_ && event->type() == QEvent::Close && busy_) {
+        const bool first = !closePending_;
         closePending_ = true;
         event->ignore();
+        if (first && onCloseDeferred_)
+            onCloseDeferred_();
         return true;
     }
     return QObject::eventFilter(watched, event);

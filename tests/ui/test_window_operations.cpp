@@ -85,6 +85,7 @@ private slots:
     void codeImageGoesToFlashAndTarget();
     void firmwareUpdateSwitchesTheBoardToNormalWork();
     void bootUpdateIsOfferedByConfigAndSwitchesTheBoard();
+    void closingDuringASilentCheckEndsPromptly();
 };
 
 void WindowOperationsTest::codeImageGoesToFlashAndTarget()
@@ -206,6 +207,36 @@ void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
     QTRY_VERIFY_WITH_TIMEOUT(!window.device().isOpen(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(board->mode(), BoardMode::McuUpdate, 5000);
     QVERIFY(boxes.boxes().isEmpty());
+}
+
+// The board never answers the target check, whose wait would run 25 000 passes (25 s or more).
+// A close request in the middle gives the waits up: the operation ends with its failure line, the
+// window goes, and config.ini is written when it is destroyed.
+void WindowOperationsTest::closingDuringASilentCheckEndsPromptly()
+{
+    WorkingDirectory directory;
+    QVERIFY(writeFile(directory.filePath("demo.bin"), zq::samples::demoCodeImage()));
+    std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
+    board->faults().arm(zq::emu::Fault::every(zq::emu::FaultKind::NoReply).onCommand('G'));
+    ModalBoxCloser boxes;
+    {
+        MainWindow window(zq::usb::makeEmulatedTransport());
+        window.show();
+        openFirstBoard(window);
+        window.setCodePathText(directory.filePath("demo.bin"));
+        QTimer::singleShot(500, &window, [&window] { window.close(); });
+        QElapsedTimer clock;
+        clock.start();
+        window.form()->pushButton_UpdateTarget->click();
+        QVERIFY2(clock.elapsed() < 10000, "the close request did not end the wait");
+        QVERIFY(clock.elapsed() >= 400); // it ran until the close, not less
+        QCOMPARE(logLines(window).last(), QString("Program target is fail.....-7"));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
+        QVERIFY(!window.device().isOpen());
+    }
+    QFile config(directory.filePath("config.ini"));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll().count('\n'), 7);
 }
 
 QTEST_MAIN(WindowOperationsTest)
