@@ -55,5 +55,11 @@ std::shared_ptr<UsbTransport> makeEmulatedTransport();
 #if defined(ZQ_HAVE_LIBUSB)
 std::shared_ptr<UsbTransport> makeLibusbTransport();
 #endif
+#if defined(_WIN32)
+std::shared_ptr<UsbTransport> makeWinUsbTransport();
+// True for the WinUSB bus, whose device news arrives as the window's WM_DEVICECHANGE; another bus
+// (the emulator) brings its own through the listener, and the window must not hear the real one.
+bool hearsWindowsDeviceChanges(const UsbTransport &transport);
+#endif
 
 } // namespace zq::usb

@@ -3,12 +3,12 @@
 // (pipe discovery, failures, release exactly once, abort of a blocked read).
 // Built and run under wine by `make check-windows`; exits nonzero on the first failed group.
 
+#include "SmokeCheck.h"
 #include "winusb/WinUsbChannel.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <future>
 #include <mutex>
 #include <string>
@@ -17,20 +17,10 @@
 
 using zq::winusb::WinUsbCalls;
 using zq::winusb::WinUsbChannel;
+using OpenFailure = zq::winusb::WinUsbChannel::OpenFailure;
 
 namespace
 {
-
-int failures = 0;
-
-void check(bool condition, const char *what, int line)
-{
-    if (!condition) {
-        std::printf("FAIL line %d: %s\n", line, what);
-        ++failures;
-    }
-}
-#define CHECK(condition) check((condition), #condition, __LINE__)
 
 struct Endpoint {
     bool queryOk;
@@ -40,6 +30,7 @@ struct Endpoint {
 
 // What the stand-in calls answer and what they saw.
 struct Script {
+    DWORD createFileError = ERROR_SUCCESS; // the file opens when it is ERROR_SUCCESS
     bool initializeOk = true;
     bool speedOk = true;
     UCHAR speed = 3;
@@ -65,7 +56,10 @@ WINUSB_INTERFACE_HANDLE const kInterface = reinterpret_cast<WINUSB_INTERFACE_HAN
 
 HANDLE WINAPI fakeCreateFile(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
-    return kFile;
+    if (script->createFileError == ERROR_SUCCESS)
+        return kFile;
+    SetLastError(script->createFileError);
+    return INVALID_HANDLE_VALUE;
 }
 
 WINBOOL WINAPI fakeCloseHandle(HANDLE handle)
@@ -170,6 +164,7 @@ void missingPathLeavesRecordClosed()
 {
     WinUsbChannel channel;
     CHECK(!channel.open(kPath));
+    CHECK(channel.openFailure() == OpenFailure::NotFound);
     CHECK(!channel.isOpen());
     CHECK(channel.close() == 1);
     CHECK(channel.close() == 1);
@@ -211,6 +206,7 @@ void openFindsPipesAndReleasesOnce()
     {
         WinUsbChannel channel(fakeCalls);
         CHECK(channel.open(kPath));
+        CHECK(channel.openFailure() == OpenFailure::None);
         CHECK(channel.isOpen());
         CHECK(channel.speed() == 3);
         CHECK(channel.inPipe() == 0x82); // the later of two bulk IN endpoints
@@ -231,6 +227,7 @@ void failedOpensReleaseWhatTheyTook()
     lastQueryFails.endpoints.push_back({false, UsbdPipeTypeBulk, 0x02});
     WinUsbChannel channel(fakeCalls);
     CHECK(!channel.open(kPath));
+    CHECK(channel.openFailure() == OpenFailure::NoPipes);
     CHECK(!channel.isOpen());
     CHECK(released(lastQueryFails, 1, 1));
 
@@ -238,21 +235,50 @@ void failedOpensReleaseWhatTheyTook()
     script = &noOutPipe;
     noOutPipe.endpoints = {{true, UsbdPipeTypeBulk, 0x81}};
     CHECK(!channel.open(kPath));
+    CHECK(channel.openFailure() == OpenFailure::NoPipes);
     CHECK(released(noOutPipe, 1, 1));
 
     Script notWinUsb;
     script = &notWinUsb;
     notWinUsb.initializeOk = false;
     CHECK(!channel.open(kPath));
+    CHECK(channel.openFailure() == OpenFailure::NotWinUsb);
     CHECK(released(notWinUsb, 1, 0)); // no interface handle to free
 
     Script noSpeed;
     script = &noSpeed;
     noSpeed.speedOk = false;
     CHECK(!channel.open(kPath));
+    CHECK(channel.openFailure() == OpenFailure::NotWinUsb);
     CHECK(released(noSpeed, 1, 1));
     CHECK(channel.close() == 1);
     CHECK(released(noSpeed, 1, 1));
+}
+
+// Another program holding the board is the usual reason Windows refuses to open it.
+void refusedFileOpensNameTheirCause()
+{
+    const struct {
+        DWORD error;
+        OpenFailure failure;
+    } cases[] = {{ERROR_ACCESS_DENIED, OpenFailure::Busy},
+                 {ERROR_SHARING_VIOLATION, OpenFailure::Busy},
+                 {ERROR_FILE_NOT_FOUND, OpenFailure::NotFound},
+                 {ERROR_DEVICE_NOT_CONNECTED, OpenFailure::NotFound},
+                 {ERROR_GEN_FAILURE, OpenFailure::Other}};
+    for (const auto &refusal : cases) {
+        Script s;
+        script = &s;
+        s.createFileError = refusal.error;
+        WinUsbChannel channel(fakeCalls);
+        CHECK(!channel.open(kPath));
+        CHECK(channel.openFailure() == refusal.failure);
+        CHECK(!channel.isOpen());
+        CHECK(released(s, 0, 0));
+        s.createFileError = ERROR_SUCCESS;
+        CHECK(channel.open(kPath)); // a later try starts afresh
+        CHECK(channel.openFailure() == OpenFailure::None);
+    }
 }
 
 void transfersAndTheirFailures()
@@ -313,12 +339,8 @@ int main()
     fileWinUsbWillNotTakeIsClosed();
     openFindsPipesAndReleasesOnce();
     failedOpensReleaseWhatTheyTook();
+    refusedFileOpensNameTheirCause();
     transfersAndTheirFailures();
     closeAbortsBlockedReadThenReleases();
-    if (failures != 0) {
-        std::printf("winusb smoke: %d check(s) failed\n", failures);
-        return 1;
-    }
-    std::printf("winusb smoke: all checks passed\n");
-    return 0;
+    return zq::smoke::verdict("winusb smoke");
 }

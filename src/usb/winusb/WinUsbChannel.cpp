@@ -21,6 +21,26 @@ bool isValid(HANDLE handle)
     return handle != INVALID_HANDLE_VALUE && handle != nullptr;
 }
 
+// WinUSB lets one program at a time have a device, so a refused open most often means another
+// program holds the board.
+WinUsbChannel::OpenFailure fileOpenFailure(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+        return WinUsbChannel::OpenFailure::NotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return WinUsbChannel::OpenFailure::Busy;
+    default:
+        return WinUsbChannel::OpenFailure::Other;
+    }
+}
+
 } // namespace
 
 WinUsbChannel::WinUsbChannel(const WinUsbCalls &calls) : calls_(calls) {}
@@ -38,10 +58,17 @@ bool WinUsbChannel::open(const std::wstring &path)
     fileHandle_ = calls_.createFile(path.c_str(), kAccess, kShareMode, nullptr, OPEN_EXISTING,
                                     kFlags, nullptr);
     if (!isValid(fileHandle_)) {
+        openFailure_ = fileOpenFailure(GetLastError());
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
-    if (initialize() && discoverPipes())
+    if (!initialize())
+        openFailure_ = OpenFailure::NotWinUsb;
+    else if (!discoverPipes())
+        openFailure_ = OpenFailure::NoPipes;
+    else
+        openFailure_ = OpenFailure::None;
+    if (openFailure_ == OpenFailure::None)
         return true;
     releaseLocked();
     return false;

@@ -19,6 +19,9 @@ class WinUsbChannel
 public:
     static constexpr int kReadSize = 512;
 
+    // Why the last open failed, so the user can be told what to do about it.
+    enum class OpenFailure { None, NotFound, Busy, NotWinUsb, NoPipes, Other };
+
     explicit WinUsbChannel(const WinUsbCalls &calls = systemWinUsbCalls());
     ~WinUsbChannel();
     WinUsbChannel(const WinUsbChannel &) = delete;
@@ -33,6 +36,7 @@ public:
     uint8_t speed() const { return speed_; }
     uint8_t inPipe() const { return inPipe_; }
     uint8_t outPipe() const { return outPipe_; }
+    OpenFailure openFailure() const { return openFailure_; }
 
 private:
     bool initialize();
@@ -53,6 +57,7 @@ private:
     uint8_t speed_ = 2;
     uint8_t inPipe_ = 0;
     uint8_t outPipe_ = 0;
+    OpenFailure openFailure_ = OpenFailure::None;
 };
 
 } // namespace zq::winusb
