@@ -13,8 +13,8 @@
 #include "winusb/DeviceNotificationRegistration.h"
 #endif
 
-// Every bus reports plug and unplug on a thread of its own; the news is carried to the window's
-// thread, where it is handled like the platform's device-change message.
+// The libusb and emulated buses report plug and unplug on a thread of their own; the news is
+// carried to the window's thread. On Windows the news comes to the window itself (nativeEvent).
 void MainWindow::registerForDeviceNotifications()
 {
     QPointer<MainWindow> window(this);
