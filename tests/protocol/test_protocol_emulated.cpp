@@ -9,6 +9,7 @@
 #include "UsbTransport.h"
 
 #include <QRandomGenerator>
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <memory>
@@ -210,10 +211,27 @@ private slots:
 
     // The reply to a connect that gave up arrives while the next command waits to be sent; it
     // must not pass as that command's reply.
+    //
+    // The reply must come after the connect's 1000 passes and within the next command's 2000
+    // send passes; a pass takes longer on a loaded machine, so the delay is set from a measured
+    // silent connect rather than from the clock.
     void lateReplyIsDroppedUnseen()
     {
+        qint64 silentConnectMs = 0;
+        {
+            Rig silent;
+            silent.arm(Fault::next(FaultKind::NoReply).onCommand('K'));
+            ConnectReply ignored;
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(silent.commands.CMD_CONNECT(ignored), -2);
+            silentConnectMs = clock.elapsed();
+            silent.device.close(); // ends the read the board never answers
+        }
         Rig rig;
-        rig.arm(Fault::next(FaultKind::LateReply).onCommand('K').withDelay(1600));
+        rig.arm(Fault::next(FaultKind::LateReply)
+                    .onCommand('K')
+                    .withDelay(int(silentConnectMs * 3 / 2)));
         ConnectReply identity;
         QCOMPARE(rig.commands.CMD_CONNECT(identity), -2);
         QCOMPARE(rig.commands.CMD_SWD_INIT(0), 0);
