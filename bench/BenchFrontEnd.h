@@ -1,0 +1,59 @@
+#pragma once
+
+#include "FrontEnd.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+namespace zq::bench
+{
+
+// A front end without widgets for timing the operations: it shows nothing, answers with the
+// choices a user would have made, and lets the event loop run while an operation waits, as the
+// window does, so the operations cost here what they cost there. With ZQ_BENCH_LOG set in the
+// environment, the log lines go to stderr with the milliseconds since the front end was made,
+// to see where an operation spends its time.
+class BenchFrontEnd : public FrontEnd
+{
+public:
+    BenchFrontEnd() { clock_.start(); }
+
+    int mcuType = 0;
+    QString codePath;
+
+    void appendLog(const QString &line) override
+    {
+        if (showLog_)
+            std::fprintf(stderr, "%10.3f %s\n", double(clock_.nsecsElapsed()) / 1e6,
+                         qPrintable(line));
+    }
+    void clearLog() override {}
+    void setProgress(int) override {}
+    void showCriticalMessage(const QString &) override {}
+    void showErrorMessage(const QString &) override {}
+    void setOperationButtonsEnabled(bool) override {}
+    void setButtonEnabled(Button, bool) override {}
+    int mcuTypeIndex() const override { return mcuType; }
+    void setMcuTypeIndex(int index) override { mcuType = index; }
+    int swdSpeedIndex() const override { return 0; }
+    bool powerOffAfterDone() const override { return false; }
+    QString programNumberText() const override { return QStringLiteral("0"); }
+    QString codePathText() const override { return codePath; }
+    void setCodePathText(const QString &path) override { codePath = path; }
+    void setCodeSummary(const QString &) override {}
+    void setBoardIdText(const QString &) override {}
+    void showFlashInfo(const QString &, const QString &, const QString &) override {}
+    QString chooseOpenFile(const QString &, const QString &, const QString &) override
+    {
+        return codePath;
+    }
+    void processEvents() override { QCoreApplication::processEvents(); }
+
+private:
+    QElapsedTimer clock_;
+    bool showLog_ = !qEnvironmentVariableIsEmpty("ZQ_BENCH_LOG");
+};
+
+} // namespace zq::bench

@@ -1,0 +1,152 @@
+// Throughput of a 1 MiB program run and a 1 MiB download: through the in-process emulator,
+// through the real libusb path against an emulated kernel (umockdev), and, as the yardstick, a
+// bare libusb loop of the same frames and replies on the same emulated device.
+
+#include "BareLibusbLoop.h"
+#include "BenchBoard.h"
+#include "BenchImage.h"
+#include "Figures.h"
+#include "MockUsbBus.h"
+#include "OperationTiming.h"
+#include "ProgrammerRig.h"
+
+#include "EmulatedBus.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <sys/prctl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace zq::bench;
+
+namespace
+{
+
+constexpr int kImageSize = 1 << 20;
+constexpr int kRuns = 5;
+constexpr uint32_t kCodeFlashAddress = 0x10000;
+
+// Median rate of several runs in MB/s; 0 when any run failed.
+class RateSamples
+{
+public:
+    void add(bool ok, double seconds)
+    {
+        ok_ = ok_ && ok;
+        rates_.push_back(megabytesPerSecond(kImageSize, seconds));
+    }
+    double median() const { return ok_ ? zq::bench::median(rates_) : 0.0; }
+
+private:
+    bool ok_ = true;
+    std::vector<double> rates_;
+};
+
+double ratio(double a, double b)
+{
+    return b > 0.0 ? a / b : 0.0;
+}
+
+// Opens the programmer at path on a fresh rig and hands the rig to use; false when it would not
+// open.
+bool withOpenProgrammer(const std::function<std::shared_ptr<zq::usb::UsbTransport>()> &transport,
+                        const QString &path, const std::function<void(ProgrammerRig &)> &use)
+{
+    ProgrammerRig rig(transport());
+    rig.ui.mcuType = benchMcuTypeIndex();
+    if (zq::ops::openProgrammer(rig.session, path) != 0) {
+        std::fprintf(stderr, "bench_throughput: cannot open %s\n", qPrintable(path));
+        return false;
+    }
+    use(rig);
+    return true;
+}
+
+void measureEmulator(const QByteArray &image)
+{
+    zq::emu::EmulatedBus &bus = zq::emu::EmulatedBus::instance();
+    const QString path = bus.plug(benchBoard());
+    RateSamples program;
+    RateSamples download;
+    withOpenProgrammer(zq::usb::makeEmulatedTransport, path, [&](ProgrammerRig &rig) {
+        for (int run = 0; run < kRuns; ++run) {
+            const TimedRun programmed = timeProgramRun(rig, image);
+            program.add(programmed.ok, programmed.seconds);
+            const TimedRun downloaded = timeDownload(rig, image);
+            download.add(downloaded.ok, downloaded.seconds);
+        }
+    });
+    bus.unplug(path);
+    printFigure("emulated_program_mbps", program.median());
+    printFigure("emulated_download_mbps", download.median());
+}
+
+void measureLibusb(const QByteArray &image)
+{
+    MockUsbBus bus;
+    const int address = bus.plugProgrammer(benchBoard());
+    const QString path = libusbPathAt(address);
+    const std::vector<Frame> programFrames = blockFrames('F', 0, kImageSize);
+    const std::vector<Frame> downloadFrames = blockFrames('H', kCodeFlashAddress, kImageSize);
+    RateSamples bareProgram;
+    RateSamples bareDownload;
+    RateSamples program;
+    RateSamples download;
+    // Runs of the two take turns, so that a slow spell of the machine falls on both.
+    for (int run = 0; run < kRuns; ++run) {
+        const BareRun bare = runBareLibusbLoop(address, {swdInitFrame()}, programFrames);
+        bareProgram.add(bare.ok, bare.seconds);
+        const BareRun bareWrites = runBareLibusbLoop(address, {}, downloadFrames);
+        bareDownload.add(bareWrites.ok, bareWrites.seconds);
+        const bool opened =
+            withOpenProgrammer(zq::usb::makeLibusbTransport, path, [&](ProgrammerRig &rig) {
+                const TimedRun programmed = timeProgramRun(rig, image);
+                program.add(programmed.ok, programmed.seconds);
+                const TimedRun downloaded = timeDownload(rig, image);
+                download.add(downloaded.ok, downloaded.seconds);
+            });
+        if (!opened) {
+            program.add(false, 0);
+            download.add(false, 0);
+        }
+    }
+    printFigure("bare_libusb_program_mbps", bareProgram.median());
+    printFigure("bare_libusb_download_mbps", bareDownload.median());
+    printFigure("libusb_program_mbps", program.median());
+    printFigure("libusb_download_mbps", download.median());
+    const double programRatio = ratio(program.median(), bareProgram.median());
+    const double downloadRatio = ratio(download.median(), bareDownload.median());
+    printFigure("libusb_program_vs_bare", programRatio, 3);
+    printFigure("libusb_download_vs_bare", downloadRatio, 3);
+    printFigure("libusb_vs_bare", std::min(programRatio, downloadRatio), 3);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const bool preloaded = MockUsbBus::ensurePreloaded(argv);
+    // Every emulated usbdevfs call sleeps once in umockdev's preload; the default timer slack
+    // would make that sleep, not the program, the cost being measured.
+    prctl(PR_SET_TIMERSLACK, 1UL);
+    QCoreApplication application(argc, argv);
+    QTemporaryDir folder;
+    QDir::setCurrent(folder.path());
+    const QByteArray image = benchCodeImage(kImageSize);
+    printFigure("image_bytes", kImageSize, 0);
+    measureEmulator(image);
+    if (!preloaded) {
+        std::fprintf(stderr, "bench_throughput: libumockdev-preload.so.0 not found; the libusb "
+                             "figures are left out (tools/install-deps.sh usbemu)\n");
+        return 0;
+    }
+    measureLibusb(image);
+    return 0;
+}
