@@ -15,6 +15,8 @@ std::shared_ptr<usb::UsbTransport> platformTransport()
 {
 #if defined(ZQ_HAVE_LIBUSB)
     return usb::makeLibusbTransport();
+#elif defined(_WIN32)
+    return usb::makeWinUsbTransport();
 #else
 #error "This platform has no USB transport for zqprog yet"
 #endif
