@@ -5,6 +5,7 @@
 // After GLib's headers: Qt's keywords would otherwise clash with them.
 #include "Board.h"
 
+#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -58,15 +59,94 @@ Responder emulatedBoard(std::shared_ptr<zq::emu::Board> board)
     };
 }
 
+// What libusb polls in place of the kernel's device node. umockdev backs a node with a regular
+// file, which always polls ready: libusb's event loop would then spin on empty reaps for as long
+// as a handle is open, a core's worth of CPU that a real node never costs. A named pipe instead,
+// opened read-write by both sides, polls writable (usbfs's "a URB is ready to reap") only while
+// it has room, so it is kept full while there is nothing to reap and empty while there is.
+class ReapSignal
+{
+public:
+    // Replaces the node at file (in the testbed's root) with a named pipe; without one the
+    // node stays as umockdev made it and every call here does nothing.
+    explicit ReapSignal(const std::string &file)
+    {
+        struct stat node {
+        };
+        if (stat(file.c_str(), &node) != 0 || unlink(file.c_str()) != 0)
+            return;
+        if (mkfifo(file.c_str(), node.st_mode & 07777) != 0)
+            return;
+        fd_ = open(file.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0) {
+            fcntl(fd_, F_SETPIPE_SZ, 4096); // the least the kernel allows: fills in one write
+            set(false);
+        }
+    }
+    ~ReapSignal()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    ReapSignal(const ReapSignal &) = delete;
+    ReapSignal &operator=(const ReapSignal &) = delete;
+
+    void set(bool ready)
+    {
+        if (fd_ < 0 || ready == ready_)
+            return;
+        char bytes[4096] = {};
+        if (ready) {
+            while (read(fd_, bytes, sizeof bytes) > 0) {
+            }
+        } else {
+            while (write(fd_, bytes, sizeof bytes) > 0) {
+            }
+        }
+        ready_ = ready;
+    }
+
+private:
+    int fd_ = -1;
+    bool ready_ = true;
+};
+
 // The device side of one plugged board. Its calls arrive on umockdev's thread.
 class MockBoard
 {
 public:
     explicit MockBoard(Responder responder) : respond_(std::move(responder)) {}
 
+    // From now on the client's poll of the node follows the queue of URBs to reap.
+    void signalReapsThrough(const std::string &nodeFile)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        signal_ = std::make_unique<ReapSignal>(nodeFile);
+        updateSignal();
+    }
+
     void handle(UMockdevIoctlClient *client)
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        dispatch(client);
+        // Before the client learns the call's result and polls again.
+        updateSignal();
+    }
+
+    // In-flight transfers end as the kernel ends them on a disconnect.
+    void unplug()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone_ = true;
+        for (Urb &urb : pendingIn_)
+            finish(urb, -ESHUTDOWN, 0);
+        pendingIn_.clear();
+        updateSignal();
+    }
+
+private:
+    void dispatch(UMockdevIoctlClient *client)
+    {
         UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
         switch (umockdev_ioctl_client_get_request(client)) {
         case USBDEVFS_GET_CAPABILITIES:
@@ -90,17 +170,13 @@ public:
         }
     }
 
-    // In-flight transfers end as the kernel ends them on a disconnect.
-    void unplug()
+    // A gone device stays ready, as a real node does (its reaps then fail with ENODEV).
+    void updateSignal()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        gone_ = true;
-        for (Urb &urb : pendingIn_)
-            finish(urb, -ESHUTDOWN, 0);
-        pendingIn_.clear();
+        if (signal_)
+            signal_->set(gone_ || !done_.empty());
     }
 
-private:
     // The argument arrives as the raw ioctl argument: a pointer to resolve into the client's
     // memory (capabilities, URB, reaped URB's slot) or, for a discard, the URB's address itself.
     void answerCapabilities(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
@@ -191,6 +267,7 @@ private:
     }
 
     Responder respond_;
+    std::unique_ptr<ReapSignal> signal_;
     std::mutex mutex_;
     bool gone_ = false;
     std::deque<Urb> pendingIn_;
@@ -290,6 +367,7 @@ int MockUsbBus::plug(Responder responder)
                   "A: serial=ZQ%04d\nA: devpath=%d\n",
                   address, address, node, address, address, kDescriptors, address, address);
     umockdev_testbed_add_from_string(impl_->testbed, record, nullptr);
+    entry.board->signalReapsThrough(umockdev_testbed_get_root_dir(impl_->testbed) + nodeText);
     impl_->plugged[address] = std::move(entry);
     return address;
 }
