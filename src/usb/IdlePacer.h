@@ -15,7 +15,7 @@ class IdlePacer
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr auto kSpinAfterRequest = std::chrono::milliseconds(5);
-    static constexpr auto kIdleSleep = std::chrono::microseconds(500);
+    static constexpr auto kIdleSleep = std::chrono::milliseconds(1);
 
     IdlePacer() : lastRequest_(Clock::now()) {}
 
