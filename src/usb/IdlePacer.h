@@ -8,8 +8,10 @@ namespace zq::usb
 
 // Paces the transfer worker's polling. Requests come in bursts (a frame, its reply, the next
 // block's frame), so right after one the worker keeps spinning and takes the next up at once.
-// Once the bursts stop it sleeps between polls, short enough that a request meeting a sleeping
-// worker waits well under the 1 ms that every command's send tries allow for.
+// Once the bursts stop it sleeps between polls: a request meeting a sleeping worker waits about
+// 1 ms at most, which the send tries of every command (a second or more) cover many times over.
+// Each wake-up costs CPU (some 20 us on a virtual machine), so the sleep is no shorter than
+// needed.
 class IdlePacer
 {
 public:
