@@ -1,0 +1,416 @@
+#include "FaultBench.h"
+
+#include "EmulatedBus.h"
+#include "MainWindowForm.h"
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+#include "UsbTransport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTextEdit>
+
+namespace faultbench
+{
+
+using zq::emu::BoardIdentity;
+using zq::emu::EmulatedBus;
+
+const QString kTimer = QStringLiteral("<time stamp>");
+const QString kRemoved = QStringLiteral("device remove:<the board>");
+const QString kArrived = QStringLiteral("device insert:<the board, back>");
+const QStringList kNoButtons;
+const QStringList kTargetAndFlash = {"UpdateTarget", "VerifyTarget", "UpdateFlash", "CheckFlash"};
+
+namespace
+{
+
+constexpr uint32_t kBoardMcu = 0x32F10300;
+constexpr uint32_t kTargetId = 0x5A3C3180; // the emulated target, MCU type index 3
+constexpr uint32_t kProgramNumber = 100000;
+
+void putLittleEndian(QByteArray &bytes, int offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray patterned(int length, int seed)
+{
+    QByteArray bytes(length, '\0');
+    for (int i = 0; i < length; ++i)
+        bytes[i] = char((i * 7 + seed + i / 251) & 0xFF);
+    return bytes;
+}
+
+BoardIdentity identityFor(Operation operation)
+{
+    BoardIdentity identity;
+    identity.mode =
+        operation == Operation::FirmwareUpdate ? BoardMode::McuUpdate : BoardMode::Normal;
+    identity.bootVersion = 0x20250128;
+    identity.appVersion = 0x20250310;
+    identity.boardMcu = kBoardMcu;
+    identity.boardId = 0x00012345;
+    identity.flashId = 0xEF4018;
+    return identity;
+}
+
+QByteArray configFor(Operation operation)
+{
+    const QByteArray permission = operation == Operation::BootUpdate ? "UPBOOT:1" : "UPBOOT:0";
+    return permission + "\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n";
+}
+
+// The operations that clear the log before they report.
+bool clearsLog(Operation operation)
+{
+    return operation == Operation::Download || operation == Operation::Program ||
+           operation == Operation::FirmwareUpdate || operation == Operation::BootUpdate;
+}
+
+const QRegularExpression &timeStamp()
+{
+    static const QRegularExpression pattern(QStringLiteral("^Timer:\\d{1,2}:\\d{1,2}:\\d{1,2}$"));
+    return pattern;
+}
+
+const QRegularExpression &crcLine()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(Write Eflash CRC:|CRC error:|REQ CRC:|SWD init CRC:)"
+                       "0x([0-9A-F]{8}),0x([0-9A-F]{8})$"));
+    return pattern;
+}
+
+} // namespace
+
+QByteArray codeImage()
+{
+    QByteArray image = patterned(kImageLength, 3);
+    putLittleEndian(image, 4, 0x08000145); // entry in the first page: passes the address check
+    return image;
+}
+
+// The image header at 4096: version's low three bytes, most significant first, an unused byte,
+// then the MCU type, most significant first. The version differs from the board's both ones.
+QByteArray programmerImage()
+{
+    QByteArray image = patterned(kImageLength, 11);
+    image[4096] = char((kUpdateVersion >> 16) & 0xFF);
+    image[4097] = char((kUpdateVersion >> 8) & 0xFF);
+    image[4098] = char(kUpdateVersion & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        image[4100 + i] = char((kBoardMcu >> (24 - 8 * i)) & 0xFF);
+    return image;
+}
+
+QByteArray messageBlock()
+{
+    QByteArray block(512, char(0xFF));
+    putLittleEndian(block, 0, ~kTargetId);
+    putLittleEndian(block, 4, ~kProgramNumber);
+    putLittleEndian(block, 8, uint32_t(kImageLength));
+    putLittleEndian(block, 12, referenceCrc(codeImage()));
+    putLittleEndian(block, 16, 0);
+    putLittleEndian(block, 500, 0xA5C37755);
+    const uint32_t crc = referenceCrc(block.left(504));
+    putLittleEndian(block, 504, crc);
+    putLittleEndian(block, 508, crc);
+    return block;
+}
+
+uint32_t referenceCrc(const QByteArray &bytes)
+{
+    uint32_t crc = 0;
+    for (const char byte : bytes) {
+        crc ^= uint8_t(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+}
+
+QString hex8(uint32_t value)
+{
+    return QStringLiteral("0x") +
+           QString::number(value, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+QString damaged(const QString &label)
+{
+    return label + QStringLiteral("<reply CRC damaged>");
+}
+
+QStringList withUpdateApp(QStringList buttons)
+{
+    buttons << QStringLiteral("UpdateAPP");
+    return buttons;
+}
+
+QStringList withUpdateBoot(QStringList buttons)
+{
+    buttons << QStringLiteral("UpdateBoot");
+    return buttons;
+}
+
+ButtonSets on(const QStringList &buttons)
+{
+    return {buttons};
+}
+
+ButtonSets on(const QStringList &buttons, const QStringList &orElse)
+{
+    return {buttons, orElse};
+}
+
+QString faultName(FaultKind kind)
+{
+    switch (kind) {
+    case FaultKind::NoReply:
+        return QStringLiteral("no reply");
+    case FaultKind::LateReply:
+        return QStringLiteral("late reply");
+    case FaultKind::WrongLength:
+        return QStringLiteral("wrong length");
+    case FaultKind::WrongMarker:
+        return QStringLiteral("wrong marker");
+    case FaultKind::BadReplyCrc:
+        return QStringLiteral("bad reply CRC");
+    case FaultKind::FailingStatus:
+        return QStringLiteral("failing status");
+    case FaultKind::BoardGone:
+        return QStringLiteral("board gone");
+    case FaultKind::Latency:
+        return QStringLiteral("slow replies");
+    }
+    return QStringLiteral("?");
+}
+
+void unplugEverything()
+{
+    EmulatedBus::instance().unplugAll();
+}
+
+Bench::Bench(Operation operation, int restartLeaveMs)
+    : operation_(operation), board_(std::make_shared<Board>(identityFor(operation)))
+{
+    board_->setRestartDelays(restartLeaveMs, 5);
+    writeFiles();
+    window_ = std::make_unique<MainWindow>(zq::usb::makeEmulatedTransport());
+    const QString folder = directory_.path();
+    window_->setFileChooser([folder](const QString &, const QString &, const QString &filter) {
+        if (filter == QLatin1String("file(*.app)"))
+            return folder + QStringLiteral("/Firmware/new.app");
+        if (filter == QLatin1String("file(*.boot)"))
+            return folder + QStringLiteral("/Bootware/new.boot");
+        return QString();
+    });
+    zq::MainWindowForm *form = window_->form();
+    form->lineEdit_WrSum->setText(QString::number(kProgramNumber));
+    form->comboBox_SWDSPEED->setCurrentIndex(0);
+    form->comboBox_MCUType->setCurrentIndex(3);
+    window_->setCodePathText(directory_.filePath(QStringLiteral("code.bin")));
+}
+
+Bench::~Bench()
+{
+    window_.reset();
+    unplugEverything();
+}
+
+void Bench::writeFiles()
+{
+    const bool written =
+        writeFile(directory_.filePath("Flash.ini"), "[FLASH]\n0xEF4018,256,65536,W25Q128,\n") &&
+        writeFile(directory_.filePath("config.ini"), configFor(operation_)) &&
+        writeFile(directory_.filePath("code.bin"), codeImage()) &&
+        QDir().mkpath(directory_.filePath("Firmware")) &&
+        QDir().mkpath(directory_.filePath("Bootware")) &&
+        writeFile(directory_.filePath("Firmware/new.app"), programmerImage()) &&
+        writeFile(directory_.filePath("Bootware/new.boot"), programmerImage());
+    if (!written)
+        qFatal("cannot write the working folder's files");
+}
+
+void Bench::start()
+{
+    plug();
+    if (QTest::currentTestFailed() || operation_ == Operation::Open)
+        return;
+    open();
+    if (QTest::currentTestFailed())
+        return;
+    if (operation_ == Operation::CheckFlash)
+        pressAndExpect(QStringLiteral("UpdateFlash"),
+                       QStringLiteral("Download to the programmer flash is OK!!!!!!"));
+    else if (operation_ == Operation::Verify)
+        pressAndExpect(QStringLiteral("UpdateTarget"),
+                       QStringLiteral("Program target is OK!!!!!!"));
+}
+
+void Bench::plug()
+{
+    path_ = EmulatedBus::instance().plug(board_);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->devicePaths, QStringList{path_}, 5000);
+}
+
+void Bench::open()
+{
+    window_->form()->pushButton_OpenDevice->click();
+    QVERIFY(window_->device().isOpen());
+    QCOMPARE(logLines().value(logLines().size() - 1),
+             QStringLiteral("Connect the programmer successful"));
+}
+
+void Bench::pressAndExpect(const QString &button, const QString &lastLine)
+{
+    auto *pushButton = window_->findChild<QPushButton *>(QStringLiteral("pushButton_") + button);
+    QVERIFY(pushButton != nullptr);
+    pushButton->click();
+    const QStringList lines = logLines();
+    QCOMPARE(lines.value(lines.size() - 1), lastLine);
+}
+
+QStringList Bench::run()
+{
+    static const char *const buttons[] = {"OpenDevice",   "UpdateFlash",  "CheckFlash",
+                                          "UpdateTarget", "VerifyTarget", "UpdateAPP",
+                                          "UpdateBoot"};
+    const QString name = QString::fromLatin1(buttons[int(operation_)]);
+    auto *button = window_->findChild<QPushButton *>(QStringLiteral("pushButton_") + name);
+    const int before = logLines().size();
+    button->click();
+    const QStringList lines = logLines();
+    return normalised(clearsLog(operation_) ? lines : QStringList(lines.mid(before)));
+}
+
+QStringList Bench::logLines() const
+{
+    const QString text = window_->form()->textEdit->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}
+
+QStringList Bench::normalised(const QStringList &lines) const
+{
+    QStringList boardPaths;
+    for (const QString &path : EmulatedBus::instance().paths())
+        if (EmulatedBus::instance().board(path) == board_)
+            boardPaths << path.toUpper();
+    QStringList result;
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch crc = crcLine().match(line);
+        if (timeStamp().match(line).hasMatch()) {
+            result << kTimer;
+        } else if (line == QStringLiteral("device remove:") + path_.toUpper()) {
+            result << kRemoved;
+        } else if (line.startsWith(QStringLiteral("device insert:")) &&
+                   boardPaths.contains(line.mid(int(qstrlen("device insert:"))))) {
+            result << kArrived;
+        } else if (crc.hasMatch() && (crc.captured(2).toUInt(nullptr, 16) ^
+                                      crc.captured(3).toUInt(nullptr, 16)) == 0x5Au) {
+            result << damaged(crc.captured(1));
+        } else {
+            result << line;
+        }
+    }
+    return result;
+}
+
+QStringList Bench::enabledButtons() const
+{
+    const zq::MainWindowForm *f = window_->form();
+    QStringList names;
+    for (const QPushButton *button :
+         {f->pushButton_UpdateTarget, f->pushButton_VerifyTarget, f->pushButton_UpdateFlash,
+          f->pushButton_CheckFlash, f->pushButton_UpdateAPP, f->pushButton_UpdateBoot})
+        if (button->isEnabled())
+            names << button->objectName().mid(int(qstrlen("pushButton_")));
+    return names;
+}
+
+// A board left in its boot loader is started into its application first: only normal work
+// offers a program run.
+void Bench::replugAndProgram()
+{
+    board_->faults().clear();
+    unplugEverything();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->device().isOpen() && !window_->worker().isRunning(), 5000);
+    board_->enterMode(BoardMode::Normal);
+    plug();
+    if (QTest::currentTestFailed())
+        return;
+    open();
+    if (QTest::currentTestFailed())
+        return;
+    pressAndExpect(QStringLiteral("UpdateTarget"), QStringLiteral("Program target is OK!!!!!!"));
+    const std::vector<uint8_t> target = board_->readTargetFlash(0, uint32_t(kImageLength));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(target.data()), int(target.size())),
+             codeImage());
+}
+
+void addMatrixColumns()
+{
+    QTest::addColumn<char>("command");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<FaultKind>("fault");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<ButtonSets>("buttons");
+}
+
+QTestData &addCase(char command, int frame, FaultKind kind)
+{
+    const QByteArray name = QStringLiteral("%1#%2 %3")
+                                .arg(QLatin1Char(command))
+                                .arg(frame)
+                                .arg(faultName(kind))
+                                .toLatin1();
+    return QTest::newRow(name.constData()) << command << frame << kind;
+}
+
+void runCase(Operation operation, const std::function<void(Bench &)> &moreChecks)
+{
+    QFETCH(char, command);
+    QFETCH(int, frame);
+    QFETCH(FaultKind, fault);
+    QFETCH(QStringList, log);
+    QFETCH(ButtonSets, buttons);
+
+    QElapsedTimer clock;
+    clock.start();
+    Bench bench(operation);
+    bench.start();
+    if (QTest::currentTestFailed())
+        return;
+    bench.board().faults().arm(Fault::nth(fault, frame).onCommand(command).withDelay(kSlowReplyMs));
+
+    QCOMPARE(bench.run(), log);
+    QCOMPARE(bench.board().faults().armedCount(), 0); // the switch did fire
+    const QStringList enabled = bench.enabledButtons();
+    QVERIFY2(buttons.contains(enabled), qPrintable("enabled: " + enabled.join(QLatin1Char(' '))));
+    QVERIFY(bench.boxes().isEmpty());
+    if (moreChecks) {
+        moreChecks(bench);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    bench.replugAndProgram();
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(bench.boxes().isEmpty());
+    QVERIFY2(clock.elapsed() < 60000, "the case took a minute or more");
+}
+
+} // namespace faultbench

@@ -1,0 +1,132 @@
+#pragma once
+
+// One window over the emulated bus with one board plugged in, in a working folder of its own that
+// holds everything the operations read: the flash catalogue, config.ini, a code image and a
+// firmware and a boot image. The fault cases arm a switch on the board, press one button and read
+// what the window shows.
+
+#include "Board.h"
+#include "Faults.h"
+#include "MainWindow.h"
+#include "ModalBoxCloser.h"
+#include "WorkingDirectory.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace faultbench
+{
+
+using zq::emu::Board;
+using zq::emu::BoardMode;
+using zq::emu::Fault;
+using zq::emu::FaultKind;
+
+// The operations, each started by its button.
+enum class Operation { Open, Download, CheckFlash, Program, Verify, FirmwareUpdate, BootUpdate };
+
+// Every image has two full blocks and a short one, so the first, a middle and the last frame of
+// each block command are three different frames, and the last one is the short block.
+constexpr int kImageLength = 4096 + 4096 + 100;
+// A reply this late, or this slow, still comes well within the fewest tries any command has.
+constexpr int kSlowReplyMs = 200;
+constexpr uint32_t kUpdateVersion = 0x20260101;
+
+QByteArray codeImage();
+QByteArray programmerImage();
+// The 512-byte record the download stores at address 0 for the code image, MCU type index 3,
+// program number 100000 and SWD speed index 0.
+QByteArray messageBlock();
+
+// The protocol's CRC-32 (reflected, start 0, no final inversion), bit by bit, so that the
+// expected texts do not lean on the program's own table.
+uint32_t referenceCrc(const QByteArray &bytes);
+QString hex8(uint32_t value);
+
+// Stand-ins for log lines whose exact text varies from run to run.
+extern const QString kTimer;   // a time stamp line
+extern const QString kRemoved; // "device remove:" and the board's path
+extern const QString kArrived; // "device insert:" and a path the board came back under
+// A CRC line whose received CRC is the board's own with its last byte damaged by the switch.
+QString damaged(const QString &label);
+
+// Names of the enabled buttons among the six an operation or an open may switch.
+extern const QStringList kNoButtons;
+extern const QStringList kTargetAndFlash; // Program, Verify, Download, Check SpiFlash
+QStringList withUpdateApp(QStringList buttons);
+QStringList withUpdateBoot(QStringList buttons);
+
+// The button sets a case accepts; more than one only where the Parts leave the order of two
+// events open.
+using ButtonSets = QList<QStringList>;
+ButtonSets on(const QStringList &buttons);
+ButtonSets on(const QStringList &buttons, const QStringList &orElse);
+
+QString faultName(FaultKind kind);
+
+class Bench
+{
+public:
+    // Long restart delays keep a board that was told to restart on the bus for the whole case.
+    explicit Bench(Operation operation, int restartLeaveMs = 5);
+    ~Bench();
+    Bench(const Bench &) = delete;
+    Bench &operator=(const Bench &) = delete;
+
+    // Plugs the board and, unless the case is about the open itself, opens it and does what the
+    // operation needs first (a download before a flash check, a program run before a verify).
+    // Check QTest::currentTestFailed() afterwards.
+    void start();
+
+    // Presses the operation's button and returns the log it left, normalised: the whole log for
+    // the operations that clear it, the lines added for those that do not.
+    QStringList run();
+    QStringList logLines() const;
+    QStringList normalised(const QStringList &lines) const;
+    QStringList enabledButtons() const;
+
+    // Unplugs the board, plugs it in again, opens it and programs the target with the code image:
+    // whatever a case did, the same board works again. Check QTest::currentTestFailed().
+    void replugAndProgram();
+
+    MainWindow &window() { return *window_; }
+    Board &board() { return *board_; }
+    QString path() const { return path_; }
+    const QList<ModalBoxCloser::Box> &boxes() const { return boxes_.boxes(); }
+
+private:
+    void writeFiles();
+    void plug();
+    void open();
+    void pressAndExpect(const QString &button, const QString &lastLine);
+
+    Operation operation_;
+    WorkingDirectory directory_;
+    std::shared_ptr<Board> board_;
+    std::unique_ptr<MainWindow> window_;
+    ModalBoxCloser boxes_;
+    QString path_;
+};
+
+// The columns every fault matrix has, one row per case, and the run of one row.
+void addMatrixColumns();
+// A row for the switch kind on the frame-th frame of the command letter from the press on.
+QTestData &addCase(char command, int frame, FaultKind kind);
+// The case of the current row: the expected log and buttons, no message box, the switch has
+// fired, the board works again after a re-plug, all within 60 s. moreChecks looks at the window
+// right after the operation.
+void runCase(Operation operation, const std::function<void(Bench &)> &moreChecks = {});
+
+// Empties the bus between cases.
+void unplugEverything();
+
+} // namespace faultbench
+
+Q_DECLARE_METATYPE(faultbench::FaultKind)

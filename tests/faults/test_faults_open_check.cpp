@@ -1,0 +1,91 @@
+// Opening the programmer and checking the image in its flash, with each fault switch on the one
+// connect frame and the one check frame these operations send.
+
+#include "FaultBench.h"
+
+#include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
+
+#include <QtTest>
+
+using namespace faultbench;
+
+class OpenAndCheckFaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { unplugEverything(); }
+    void cleanup() { unplugEverything(); }
+
+    void openUnderFaults_data();
+    void openUnderFaults();
+    void flashCheckUnderFaults_data();
+    void flashCheckUnderFaults() { runCase(Operation::CheckFlash); }
+};
+
+// A failed connect leaves the programmer open with the worker running, unless a transfer failed
+// (the board dropped off): then it is closed and the worker has ended.
+void OpenAndCheckFaultsTest::openUnderFaults_data()
+{
+    addMatrixColumns();
+    QTest::addColumn<bool>("leftOpen");
+
+    const QString opened = "Open the programmer ok...";
+    const QString failed = "Fail to connect the programmer...";
+    const QStringList connected = {opened,
+                                   "Connection for normal work",
+                                   "The Board MCU&ID: 0x32F10300,0x00012345",
+                                   "Boot_Version: 0x20250128",
+                                   "App_Version:  0x20250310",
+                                   "FlashID:  0xEF4018",
+                                   "Connect the programmer successful"};
+    const ButtonSets none = on(kNoButtons);
+
+    using F = FaultKind;
+    addCase('K', 1, F::NoReply) << QStringList{opened, failed} << none << true;
+    addCase('K', 1, F::LateReply) << connected << on(kTargetAndFlash) << true;
+    addCase('K', 1, F::WrongLength) << QStringList{opened, failed} << none << true;
+    addCase('K', 1, F::WrongMarker)
+        << QStringList{opened, "Illegal connection...", failed} << none << true;
+    addCase('K', 1, F::BadReplyCrc)
+        << QStringList{opened, damaged("CRC error:"), failed} << none << true;
+    // The connect reply carries no status: nothing to fail.
+    addCase('K', 1, F::FailingStatus) << connected << on(kTargetAndFlash) << true;
+    addCase('K', 1, F::BoardGone) << QStringList{opened, kRemoved, failed} << none << false;
+    addCase('K', 1, F::Latency) << connected << on(kTargetAndFlash) << true;
+}
+
+void OpenAndCheckFaultsTest::openUnderFaults()
+{
+    QFETCH(bool, leftOpen);
+    runCase(Operation::Open, [leftOpen](Bench &bench) {
+        QCOMPARE(bench.window().device().isOpen(), leftOpen);
+        QCOMPARE(bench.window().worker().isRunning(), leftOpen);
+    });
+}
+
+void OpenAndCheckFaultsTest::flashCheckUnderFaults_data()
+{
+    addMatrixColumns();
+
+    const QString image = hex8(referenceCrc(codeImage()));
+    const QStringList gap = {"", ""};
+    const QString bad = "Check programmer flash CRC is NG...";
+    const QStringList passed = gap + QStringList{"Check CRC:" + image, "Write spi flash OK!",
+                                                 "Check programmer flash CRC is OK..."};
+    const ButtonSets buttons = on(kTargetAndFlash);
+
+    using F = FaultKind;
+    addCase('I', 1, F::NoReply) << gap + QStringList{bad} << buttons;
+    addCase('I', 1, F::LateReply) << passed << buttons;
+    addCase('I', 1, F::WrongLength) << gap + QStringList{bad} << buttons;
+    addCase('I', 1, F::WrongMarker) << gap + QStringList{bad} << buttons;
+    addCase('I', 1, F::BadReplyCrc) << gap + QStringList{damaged("CRC error:"), bad} << buttons;
+    addCase('I', 1, F::FailingStatus) << gap + QStringList{"Read crc:" + image, bad} << buttons;
+    addCase('I', 1, F::BoardGone) << gap + QStringList{kRemoved, bad} << buttons;
+    addCase('I', 1, F::Latency) << passed << buttons;
+}
+
+QTEST_MAIN(OpenAndCheckFaultsTest)
+#include "test_faults_open_check.moc"
