@@ -1,5 +1,6 @@
 # Thin wrapper: every target first installs what is missing, configures and builds.
 BUILD    ?= build
+BENCH_BUILD ?= build-bench
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -41,3 +42,8 @@ check-windows:
 FUZZ_SECONDS ?= 60
 fuzz:
 	tools/fuzz.sh $(FUZZ_SECONDS)
+
+# Benchmarks (own build folder build-bench): throughput, idle CPU, window latency, start-up.
+# Each prints name=value lines; nothing is asserted.
+bench:
+	tools/bench.sh $(BENCH_BUILD)

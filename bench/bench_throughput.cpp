@@ -140,8 +140,13 @@ int main(int argc, char **argv)
     QTemporaryDir folder;
     QDir::setCurrent(folder.path());
     const QByteArray image = benchCodeImage(kImageSize);
+    // "emulated" or "libusb" runs only that half (to look at one of them again and again).
+    const QStringList only = application.arguments().mid(1);
     printFigure("image_bytes", kImageSize, 0);
-    measureEmulator(image);
+    if (only.isEmpty() || only.contains(QStringLiteral("emulated")))
+        measureEmulator(image);
+    if (!only.isEmpty() && !only.contains(QStringLiteral("libusb")))
+        return 0;
     if (!preloaded) {
         std::fprintf(stderr, "bench_throughput: libumockdev-preload.so.0 not found; the libusb "
                              "figures are left out (tools/install-deps.sh usbemu)\n");
