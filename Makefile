@@ -4,7 +4,7 @@ BENCH_BUILD ?= build-bench
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test package check-windows clean fuzz
+.PHONY: all deps configure build run test package check-windows clean fuzz bench
 
 all: build
 
