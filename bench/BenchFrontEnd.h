@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <cstdio>
 
@@ -23,8 +24,12 @@ public:
     int mcuType = 0;
     QString codePath;
 
+    // When the log last showed a line, in ns since the front end was made; 0 for never.
+    qint64 lastSeen(const QString &line) const { return seen_.value(line, 0); }
+
     void appendLog(const QString &line) override
     {
+        seen_.insert(line, clock_.nsecsElapsed());
         if (showLog_)
             std::fprintf(stderr, "%10.3f %s\n", double(clock_.nsecsElapsed()) / 1e6,
                          qPrintable(line));
@@ -53,6 +58,7 @@ public:
 
 private:
     QElapsedTimer clock_;
+    QHash<QString, qint64> seen_;
     bool showLog_ = !qEnvironmentVariableIsEmpty("ZQ_BENCH_LOG");
 };
 

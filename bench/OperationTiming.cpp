@@ -11,13 +11,15 @@ namespace zq::bench
 namespace
 {
 
-TimedRun timed(const std::function<int()> &operation)
+TimedRun timed(const BenchFrontEnd &ui, const QString &firstLine, const QString &lastLine,
+               const std::function<int()> &operation)
 {
     const auto start = std::chrono::steady_clock::now();
     const int result = operation();
     TimedRun run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.ok = result == 0;
+    run.blockSeconds = double(ui.lastSeen(lastLine) - ui.lastSeen(firstLine)) / 1e9;
+    run.ok = result == 0 && run.blockSeconds > 0;
     return run;
 }
 
@@ -35,13 +37,15 @@ void takeCodeImage(ProgrammerRig &rig, const QByteArray &image)
 TimedRun timeProgramRun(ProgrammerRig &rig, const QByteArray &image)
 {
     takeCodeImage(rig, image);
-    return timed([&] { return ops::programTarget(rig.session, image); });
+    return timed(rig.ui, QStringLiteral("Start to program ..."), QStringLiteral("Program end!"),
+                 [&] { return ops::programTarget(rig.session, image); });
 }
 
 TimedRun timeDownload(ProgrammerRig &rig, const QByteArray &image)
 {
     takeCodeImage(rig, image);
-    return timed([&] { return ops::downloadImage(rig.session, image); });
+    return timed(rig.ui, QStringLiteral("Start to download ..."), QStringLiteral("Download end!"),
+                 [&] { return ops::downloadImage(rig.session, image); });
 }
 
 } // namespace zq::bench

@@ -42,6 +42,7 @@ public:
         ok_ = ok_ && ok;
         rates_.push_back(megabytesPerSecond(kImageSize, seconds));
     }
+    void add(const TimedRun &run) { add(run.ok, run.seconds); }
     double median() const { return ok_ ? zq::bench::median(rates_) : 0.0; }
 
 private:
@@ -77,10 +78,8 @@ void measureEmulator(const QByteArray &image)
     RateSamples download;
     withOpenProgrammer(zq::usb::makeEmulatedTransport, path, [&](ProgrammerRig &rig) {
         for (int run = 0; run < kRuns; ++run) {
-            const TimedRun programmed = timeProgramRun(rig, image);
-            program.add(programmed.ok, programmed.seconds);
-            const TimedRun downloaded = timeDownload(rig, image);
-            download.add(downloaded.ok, downloaded.seconds);
+            program.add(timeProgramRun(rig, image));
+            download.add(timeDownload(rig, image));
         }
     });
     bus.unplug(path);
@@ -99,6 +98,8 @@ void measureLibusb(const QByteArray &image)
     RateSamples bareDownload;
     RateSamples program;
     RateSamples download;
+    RateSamples programBlocks;
+    RateSamples downloadBlocks;
     // Runs of the two take turns, so that a slow spell of the machine falls on both.
     for (int run = 0; run < kRuns; ++run) {
         const BareRun bare = runBareLibusbLoop(address, {swdInitFrame()}, programFrames);
@@ -108,13 +109,17 @@ void measureLibusb(const QByteArray &image)
         const bool opened =
             withOpenProgrammer(zq::usb::makeLibusbTransport, path, [&](ProgrammerRig &rig) {
                 const TimedRun programmed = timeProgramRun(rig, image);
-                program.add(programmed.ok, programmed.seconds);
+                program.add(programmed);
+                programBlocks.add(programmed.ok, programmed.blockSeconds);
                 const TimedRun downloaded = timeDownload(rig, image);
-                download.add(downloaded.ok, downloaded.seconds);
+                download.add(downloaded);
+                downloadBlocks.add(downloaded.ok, downloaded.blockSeconds);
             });
         if (!opened) {
             program.add(false, 0);
             download.add(false, 0);
+            programBlocks.add(false, 0);
+            downloadBlocks.add(false, 0);
         }
     }
     printFigure("bare_libusb_program_mbps", bareProgram.median());
@@ -126,6 +131,13 @@ void measureLibusb(const QByteArray &image)
     printFigure("libusb_program_vs_bare", programRatio, 3);
     printFigure("libusb_download_vs_bare", downloadRatio, 3);
     printFigure("libusb_vs_bare", std::min(programRatio, downloadRatio), 3);
+    // The block writes alone, the very exchanges of the bare loop: what the program's channel
+    // (worker, hand-over, event thread) costs per exchange, without the operations' own checks.
+    printFigure("libusb_program_blocks_mbps", programBlocks.median());
+    printFigure("libusb_download_blocks_mbps", downloadBlocks.median());
+    const double programBlocksRatio = ratio(programBlocks.median(), bareProgram.median());
+    const double downloadBlocksRatio = ratio(downloadBlocks.median(), bareDownload.median());
+    printFigure("libusb_blocks_vs_bare", std::min(programBlocksRatio, downloadBlocksRatio), 3);
 }
 
 } // namespace
