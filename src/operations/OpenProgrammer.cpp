@@ -106,12 +106,6 @@ int openProgrammer(Session &session, const QString &path)
         return kProgrammerNotOpen;
     FrontEnd &ui = session.frontEnd;
     ui.appendLog(QStringLiteral("Open the programmer ok..."));
-    // A worker that ended on a failed transfer leaves the requests made after it unserved: a
-    // frame nobody sent, a read nobody made. The new worker must start with none, or it would
-    // send a stale frame or read before the first command asks, and that command's reply would
-    // be lost.
-    session.burnCtrl.txRequest.store(0);
-    session.burnCtrl.rxRequest.store(0);
     session.burnCtrl.start();
     const int connected = connectProgrammer(session);
     if (connected != 0) {

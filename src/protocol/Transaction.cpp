@@ -34,6 +34,7 @@ int Transaction::send(int32_t txLength, int sendTries)
             break;
         waitOnce(style_);
     }
+    withdrawRequests();
     return -1;
 }
 
@@ -49,6 +50,7 @@ int Transaction::awaitReply(int replyTries)
             break;
         waitOnce(style_);
     }
+    withdrawRequests();
     return -2;
 }
 
@@ -61,6 +63,16 @@ int Transaction::run(int32_t txLength, int sendTries, int replyTries)
 {
     const int sent = send(txLength, sendTries);
     return sent != 0 ? sent : awaitReply(replyTries);
+}
+
+// A request the worker has not taken yet is taken back when the transaction gives up. Otherwise a
+// worker that frees up later (a late reply ended its read), or the next one started, would still
+// send the abandoned frame or make the abandoned read, and the reply to it would meet a later
+// transaction, which takes it for its own.
+void Transaction::withdrawRequests()
+{
+    burnCtrl_.txRequest.store(0);
+    burnCtrl_.rxRequest.store(0);
 }
 
 // Only the value 1 counts: 2 (device lost) lets the wait run out, like silence.

@@ -43,6 +43,7 @@ public:
 
 private:
     bool replyArrived();
+    void withdrawRequests();
 
     USB_BURN_CTRL &burnCtrl_;
     FrontEnd &frontEnd_;

@@ -360,6 +360,29 @@ void Bench::replugAndProgram()
              codeImage());
 }
 
+WhenReplyHeld::WhenReplyHeld(Bench &bench, std::function<void()> action)
+    : bench_(bench), action_(std::move(action))
+{
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        const bool held = this->held();
+        if (held && seenOnce_) {
+            timer_.stop();
+            fired_ = true;
+            action_();
+        }
+        seenOnce_ = held;
+    });
+    timer_.start();
+}
+
+bool WhenReplyHeld::held() const
+{
+    const USB_BURN_CTRL &worker = bench_.window().worker();
+    return bench_.board().faults().armedCount() == 0 && worker.txDone.load() == 0 &&
+           worker.rxRequest.load() == 0;
+}
+
 void addMatrixColumns()
 {
     QTest::addColumn<char>("command");

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -96,6 +97,10 @@ public:
     // whatever a case did, the same board works again. Check QTest::currentTestFailed().
     void replugAndProgram();
 
+    // The window goes as at the program's end: config.ini is written. Nothing else may be
+    // asked of the bench afterwards.
+    void destroyWindow() { window_.reset(); }
+
     MainWindow &window() { return *window_; }
     Board &board() { return *board_; }
     QString path() const { return path_; }
@@ -113,6 +118,26 @@ private:
     std::unique_ptr<MainWindow> window_;
     ModalBoxCloser boxes_;
     QString path_;
+};
+
+// Runs an action once, as soon as the host is waiting for a reply that the board holds: the
+// armed switches have all fired, the worker has confirmed the frame and taken the read request.
+// The state must hold on two ticks in a row, so that a frame whose write is still returning is
+// not mistaken for one whose reply is awaited.
+class WhenReplyHeld
+{
+public:
+    WhenReplyHeld(Bench &bench, std::function<void()> action);
+    bool fired() const { return fired_; }
+
+private:
+    bool held() const;
+
+    Bench &bench_;
+    std::function<void()> action_;
+    QTimer timer_;
+    bool seenOnce_ = false;
+    bool fired_ = false;
 };
 
 // The columns every fault matrix has, one row per case, and the run of one row.
