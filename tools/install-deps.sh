@@ -6,7 +6,7 @@ set -eu
 build_pkgs="cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libusb-1.0-0-dev"
 windows_pkgs="g++-mingw-w64-x86-64 wine64"
 usbemu_pkgs="umockdev libumockdev-dev"
-screenshot_pkgs="xvfb imagemagick x11-utils fonts-liberation"
+screenshot_pkgs="xvfb imagemagick x11-utils fonts-liberation xdotool"
 fuzz_pkgs="clang libclang-rt-14-dev"
 
 groups="${*:-build}"

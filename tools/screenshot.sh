@@ -2,13 +2,17 @@
 # Photographs the program's window on a private X server, then closes the window as a user
 # would (WM_DELETE_WINDOW), so the program goes through its normal shut-down.
 # Usage: tools/screenshot.sh [PROGRAM [OUTPUT.png]]
-# TITLE names the window to photograph (default ZQ_Programmer_V1.20A).
+# TITLE names the window to photograph (default ZQ_Programmer_V1.20A). CLICK="X Y" presses the
+# mouse at that point of the window first (xdotool), e.g. on "Open programmer" in the demo.
+# ARGS are passed to the program.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$(realpath "${1:-$root/build/src/app/zq-programmer}")
 output=$(realpath -m "${2:-$root/docs/screenshot.png}")
 title=${TITLE:-ZQ_Programmer_V1.20A}
+
+"$root/tools/install-deps.sh" screenshot
 
 workdir=$(mktemp -d)
 xvfb_pid=""
@@ -95,11 +99,18 @@ Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 wait_for xdpyinfo -display "$DISPLAY" || { echo "Xvfb did not start" >&2; exit 1; }
 
-(cd "$workdir" && exec env QT_QPA_PLATFORM=xcb "$program") >"$workdir/program.log" 2>&1 &
+# shellcheck disable=SC2086
+(cd "$workdir" && exec env QT_QPA_PLATFORM=xcb "$program" ${ARGS:-}) >"$workdir/program.log" 2>&1 &
 program_pid=$!
 wait_for window_viewable || { echo "no window titled $title" >&2; exit 1; }
 id=$(window_id)
 sleep 1 # let the first paint finish
+if [ -n "${CLICK:-}" ]; then
+    # shellcheck disable=SC2086
+    set -- $CLICK
+    xdotool mousemove --window "$id" "$1" "$2" click 1
+    sleep 2
+fi
 
 mkdir -p "$(dirname "$output")"
 if [ -x /usr/bin/import ]; then
