@@ -2,8 +2,10 @@
 
 #include <array>
 
-namespace zq {
-namespace {
+namespace zq
+{
+namespace
+{
 
 constexpr std::array<uint32_t, 256> makeTable()
 {

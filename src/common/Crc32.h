@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace zq {
+namespace zq
+{
 
 // The programmer's CRC-32: reflected, polynomial 0xEDB88320, register started at 0 and not
 // inverted at the end. Frames, code images and the message block all use it.

@@ -1,6 +1,7 @@
 #include "NumberText.h"
 
-namespace zq {
+namespace zq
+{
 
 QString toHexText(uint32_t value, int width)
 {

@@ -4,7 +4,8 @@
 #include <QTime>
 #include <cstdint>
 
-namespace zq {
+namespace zq
+{
 
 // "0x" and upper-case hex digits, zero-padded to width; never cut.
 QString toHexText(uint32_t value, int width);

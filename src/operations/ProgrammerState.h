@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-namespace zq::ops {
+namespace zq::ops
+{
 
 // What the program knows between operations: the open programmer's identity, the settings that
 // steer the operations, and the code and update images read last. The window (or the console)
@@ -18,9 +19,9 @@ struct ProgrammerState {
     uint32_t boardMcu = 0;
     uint32_t boardId = 0;
     uint32_t flashId = 0;
-    int flashKnown = 0;       // the flash id was found in Flash.ini
-    int32_t flashSize = 0;    // from Flash.ini; 0 when not found
-    QString flashName;        // from Flash.ini; empty when not found
+    int flashKnown = 0;    // the flash id was found in Flash.ini
+    int32_t flashSize = 0; // from Flash.ini; 0 when not found
+    QString flashName;     // from Flash.ini; empty when not found
 
     // From config.ini: 1 allows the boot update after a connect for normal work.
     int bootUpdateEnabled = 0;
@@ -32,7 +33,7 @@ struct ProgrammerState {
     uint32_t mcuCodeCrc = 0;
     bool mcuCodeRead = false;
     uint32_t targetId = 0;
-    uint32_t codeFlashAddress = 0x10000;   // where the image goes in the programmer's SPI flash
+    uint32_t codeFlashAddress = 0x10000; // where the image goes in the programmer's SPI flash
 
     // The firmware or boot image being loaded.
     int32_t updateLength = 0;

@@ -6,11 +6,13 @@
 class UsbDevice;
 class USB_BURN_CTRL;
 
-namespace zq {
+namespace zq
+{
 class FrontEnd;
 }
 
-namespace zq::ops {
+namespace zq::ops
+{
 
 // Everything an operation works with: the device, the worker, the front end that shows it, the
 // command set over them, and the shared state. Owned by a front end; operations borrow it.

@@ -28,7 +28,7 @@ public:
     std::atomic<uint8_t> txRequest{0};
     std::atomic<uint8_t> txDone{0};
     std::atomic<uint8_t> rxRequest{0};
-    std::atomic<uint8_t> rxDone{0};   // 1: reply in rxBuffer; 2: read failed, device lost
+    std::atomic<uint8_t> rxDone{0}; // 1: reply in rxBuffer; 2: read failed, device lost
     std::atomic<uint8_t> stopRequest{0};
 
     // Which transaction a reply belongs to. The window's thread stores a new transaction number
@@ -38,7 +38,7 @@ public:
     std::atomic<uint32_t> requestNumber{0};
     std::atomic<uint32_t> replyNumber{0};
 
-    UsbDevice *device = nullptr;   // shared with the window, not owned
+    UsbDevice *device = nullptr; // shared with the window, not owned
 
 protected:
     void run() override;

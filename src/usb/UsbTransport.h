@@ -7,7 +7,8 @@
 #include <functional>
 #include <memory>
 
-namespace zq::usb {
+namespace zq::usb
+{
 
 // One opened device's raw pipes. Created by a transport; used by UsbDevice only.
 // write/read run on the worker thread; cancel() may run on any thread and makes a pending or later
@@ -17,15 +18,15 @@ class UsbChannel
 {
 public:
     struct PipeInfo {
-        uint8_t speed = 2;    // 1 low, 2 full, 3 high speed
-        uint8_t inPipe = 0;   // endpoint address, bit 7 set
-        uint8_t outPipe = 0;  // endpoint address, bit 7 clear
+        uint8_t speed = 2;   // 1 low, 2 full, 3 high speed
+        uint8_t inPipe = 0;  // endpoint address, bit 7 set
+        uint8_t outPipe = 0; // endpoint address, bit 7 clear
     };
 
     virtual ~UsbChannel() = default;
     virtual PipeInfo pipes() const = 0;
     virtual bool write(const uint8_t *data, int32_t count) = 0;
-    virtual int read(uint8_t *buffer, int capacity) = 0;   // bytes received, or -1
+    virtual int read(uint8_t *buffer, int capacity) = 0; // bytes received, or -1
     virtual void cancel() = 0;
 };
 

@@ -8,8 +8,8 @@
 #include "UsbDevice.h"
 #include "UsbTransport.h"
 
-#include <QRandomGenerator>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <memory>

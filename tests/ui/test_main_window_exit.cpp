@@ -1,6 +1,6 @@
 #include "MainWindow.h"
-#include "ProgrammerState.h"
 #include "MainWindowForm.h"
+#include "ProgrammerState.h"
 #include "WorkingDirectory.h"
 
 #include <QElapsedTimer>
@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
-
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "MainWindow.h"
-#include "ProgrammerState.h"
 #include "MainWindowForm.h"
+#include "ProgrammerState.h"
 #include "WorkingDirectory.h"
 
 #include <QBoxLayout>

@@ -1,7 +1,7 @@
 #include "MainWindow.h"
-#include "ProgrammerState.h"
 #include "MainWindowForm.h"
 #include "ModalBoxCloser.h"
+#include "ProgrammerState.h"
 #include "WorkingDirectory.h"
 
 #include <QCheckBox>
@@ -11,7 +11,6 @@
 #include <QtTest>
 #include <memory>
 #include <unistd.h>
-
 
 namespace
 {

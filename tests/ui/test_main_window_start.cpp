@@ -1,7 +1,7 @@
 #include "MainWindow.h"
-#include "ProgrammerState.h"
 #include "MainWindowForm.h"
 #include "ModalBoxCloser.h"
+#include "ProgrammerState.h"
 #include "WorkingDirectory.h"
 
 #include <QCheckBox>
@@ -140,14 +140,13 @@ void MainWindowStartTest::metaObjectHoldsTheSlotTableInOrder()
         slotNames.append(QString::fromLatin1(method.methodSignature()));
     }
     QCOMPARE(slotNames,
-             QStringList({"on_pushButton_RunApp_clicked()", "on_pushButton_InputMCUCode_clicked()",
-                          "on_pushButton_UpdateAPP_clicked()", "on_pushButton_UpdateBoot_clicked()",
-                          "on_pushButton_UpdateFlash_clicked()",
-                          "on_pushButton_CheckFlash_clicked()", "on_pushButton_Exit_clicked()",
-                          "on_pushButton_clicked()", "winusbDeviceSearch()",
-                          "on_pushButton_OpenDevice_clicked()",
-                          "on_pushButton_UpdateTarget_clicked()",
-                          "on_pushButton_VerifyTarget_clicked()"}));
+             QStringList(
+                 {"on_pushButton_RunApp_clicked()", "on_pushButton_InputMCUCode_clicked()",
+                  "on_pushButton_UpdateAPP_clicked()", "on_pushButton_UpdateBoot_clicked()",
+                  "on_pushButton_UpdateFlash_clicked()", "on_pushButton_CheckFlash_clicked()",
+                  "on_pushButton_Exit_clicked()", "on_pushButton_clicked()", "winusbDeviceSearch()",
+                  "on_pushButton_OpenDevice_clicked()", "on_pushButton_UpdateTarget_clicked()",
+                  "on_pushButton_VerifyTarget_clicked()"}));
     QCOMPARE(QString(meta.className()), QString("MainWindow"));
     QCOMPARE(meta.propertyCount(), meta.propertyOffset());
     QCOMPARE(meta.enumeratorCount(), meta.enumeratorOffset());
