@@ -37,8 +37,11 @@ void DelayedTasks::run()
             continue;
         }
         const auto first = tasks_.begin();
-        if (first->first > Clock::now()) {
-            wake_.wait_until(lock, first->first);
+        // A copy: the wait reads the time again after it wakes, and by then the destructor may
+        // have dropped the task that held it.
+        const Clock::time_point due = first->first;
+        if (due > Clock::now()) {
+            wake_.wait_until(lock, due);
             continue;
         }
         std::function<void()> task = std::move(first->second);
