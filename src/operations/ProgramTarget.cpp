@@ -1,3 +1,4 @@
+#include "BlockWriter.h"
 #include "CodeImage.h"
 #include "FrontEnd.h"
 #include "ImageBlocks.h"
@@ -17,45 +18,19 @@ namespace
 const QString kDisconnected = QStringLiteral("The programmer is disconnected!");
 const QString kBlockFailure = QStringLiteral("NG, Addr : 0x");
 
-bool programmerGone(Session &session)
-{
-    if (session.usbDevice.isOpen())
-        return false;
-    session.frontEnd.appendLog(kDisconnected);
-    return true;
-}
-
-// True when written; otherwise the block's failure line has been logged.
-bool sendBlock(Session &session, const std::vector<uint8_t> &block, uint32_t address, int count)
-{
-    const int result = session.commands.CMD_SWD_WRITE(block.data(), address, count);
-    if (result != 0)
-        session.frontEnd.appendLog(blockFailureLine(kBlockFailure, address, result));
-    return result == 0;
-}
-
 // Addresses are offsets in the image: the programmer places them in the target's flash.
 int writeImage(Session &session, const QByteArray &image)
 {
-    const ImageBlocks blocks(image);
-    std::vector<uint8_t> staging;
-    for (int k = 0; k < blocks.fullCount(); ++k) {
-        blocks.stage(staging, k * kBlockSize, kBlockSize);
-        if (!sendBlock(session, staging, uint32_t(k * kBlockSize), kBlockSize))
-            return -3;
-        session.frontEnd.setProgress(blocks.progressAfter(k + 1));
-        session.frontEnd.processEvents();
-        if (programmerGone(session))
-            return -4;
-    }
-    if (blocks.rest() > 0) {
-        const int offset = blocks.fullCount() * kBlockSize;
-        blocks.stage(staging, offset, blocks.rest());
-        if (!sendBlock(session, staging, uint32_t(offset), blocks.rest()))
-            return -5;
-    }
-    session.frontEnd.setProgress(100);
-    return programmerGone(session) ? -6 : 0;
+    const BlockWriter writer{[&session](const uint8_t *data, uint32_t address, int32_t length) {
+                                 return session.commands.CMD_SWD_WRITE(data, address, length);
+                             },
+                             kBlockFailure,
+                             kDisconnected,
+                             -3,
+                             -4,
+                             -5,
+                             -6};
+    return writeBlocks(session, image, writer);
 }
 
 // 0, 10 the init failed, -10 the target is of no known type.

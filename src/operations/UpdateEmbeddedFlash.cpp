@@ -1,3 +1,4 @@
+#include "BlockWriter.h"
 #include "FrontEnd.h"
 #include "ImageBlocks.h"
 #include "OperationLog.h"
@@ -16,44 +17,19 @@ namespace
 const QString kDisconnected = QStringLiteral("The programmer boot is disconnected!");
 const QString kBlockFailure = QStringLiteral("UPDATE_FLASH NG, Addr : 0x");
 
-bool programmerGone(Session &session)
-{
-    if (session.usbDevice.isOpen())
-        return false;
-    session.frontEnd.appendLog(kDisconnected);
-    return true;
-}
-
-bool sendBlock(Session &session, const std::vector<uint8_t> &block, uint32_t offset, int count)
-{
-    const int result = session.commands.CMD_UPDATE_FLASH(block.data(), offset, count);
-    if (result != 0)
-        session.frontEnd.appendLog(blockFailureLine(kBlockFailure, offset, result));
-    return result == 0;
-}
-
 // Blocks are addressed by their offset in the image.
 int writeImage(Session &session, const QByteArray &image)
 {
-    const ImageBlocks blocks(image);
-    std::vector<uint8_t> staging;
-    for (int k = 0; k < blocks.fullCount(); ++k) {
-        blocks.stage(staging, k * kBlockSize, kBlockSize);
-        if (!sendBlock(session, staging, uint32_t(k * kBlockSize), kBlockSize))
-            return -3;
-        session.frontEnd.setProgress(blocks.progressAfter(k + 1));
-        session.frontEnd.processEvents();
-        if (programmerGone(session))
-            return -4;
-    }
-    if (blocks.rest() > 0) {
-        const int offset = blocks.fullCount() * kBlockSize;
-        blocks.stage(staging, offset, blocks.rest());
-        if (!sendBlock(session, staging, uint32_t(offset), blocks.rest()))
-            return -4;
-    }
-    session.frontEnd.setProgress(100);
-    return programmerGone(session) ? -5 : 0;
+    const BlockWriter writer{[&session](const uint8_t *data, uint32_t offset, int32_t length) {
+                                 return session.commands.CMD_UPDATE_FLASH(data, offset, length);
+                             },
+                             kBlockFailure,
+                             kDisconnected,
+                             -3,
+                             -4,
+                             -4,
+                             -5};
+    return writeBlocks(session, image, writer);
 }
 
 // The programmer restarts into its other resident program: the boot loader hands over to the
