@@ -221,7 +221,11 @@ private slots:
         ctrl->device = &device;
         ctrl->start();
         ctrl->rxRequest.store(1);
-        QVERIFY(eventually([&] { return transport->channel()->inTransfer(); }));
+        {
+            const std::shared_ptr<FakeChannel> channel = transport->channel();
+            QVERIFY(channel);
+            QVERIFY(eventually([&] { return channel->inTransfer(); }));
+        } // the channel is released only when nothing holds it any more
 
         delete ctrl; // a hang here is the fault; ctest's time-out reports it
         QVERIFY(!device.isOpen());
