@@ -15,15 +15,15 @@ namespace
 
 enum class Value { None, Required, JoinedOnly };
 
-struct OptionSpec {
+struct OptionRule {
     const char *name;
     Value value;
     QList<Command> commands; // empty: every subcommand
 };
 
-const QList<OptionSpec> &optionSpecs()
+const QList<OptionRule> &optionRules()
 {
-    static const QList<OptionSpec> specs{
+    static const QList<OptionRule> specs{
         {"help", Value::None, {}},
         {"device", Value::Required, {}},
         {"emulated", Value::JoinedOnly, {}},
@@ -38,11 +38,11 @@ const QList<OptionSpec> &optionSpecs()
     return specs;
 }
 
-const OptionSpec *findSpec(const QString &name)
+const OptionRule *findRule(const QString &name)
 {
-    for (const OptionSpec &spec : optionSpecs())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const OptionRule &rule : optionRules())
+        if (name == QLatin1String(rule.name))
+            return &rule;
     return nullptr;
 }
 
@@ -59,17 +59,17 @@ void scanOption(const QStringList &arguments, int &index, Scan &scan)
     const QString text = arguments.at(index).mid(2);
     const int equals = text.indexOf(QLatin1Char('='));
     const QString name = equals < 0 ? text : text.left(equals);
-    const OptionSpec *spec = findSpec(name);
-    if (!spec) {
+    const OptionRule *rule = findRule(name);
+    if (!rule) {
         scan.error = QStringLiteral("unknown option --") + name;
         return;
     }
-    if (equals >= 0 && spec->value == Value::None) {
+    if (equals >= 0 && rule->value == Value::None) {
         scan.error = QStringLiteral("--") + name + QStringLiteral(" takes no value");
         return;
     }
     QString value = equals >= 0 ? text.mid(equals + 1) : QString();
-    if (equals < 0 && spec->value == Value::Required) {
+    if (equals < 0 && rule->value == Value::Required) {
         if (index + 1 >= arguments.size()) {
             scan.error = QStringLiteral("--") + name + QStringLiteral(" needs a value");
             return;
@@ -102,8 +102,8 @@ Scan scanArguments(const QStringList &arguments)
 QString checkOptionsFit(const Scan &scan, Command command)
 {
     for (auto it = scan.values.cbegin(); it != scan.values.cend(); ++it) {
-        const OptionSpec *spec = findSpec(it.key());
-        if (!spec->commands.isEmpty() && !spec->commands.contains(command))
+        const OptionRule *rule = findRule(it.key());
+        if (!rule->commands.isEmpty() && !rule->commands.contains(command))
             return QStringLiteral("--") + it.key() + QStringLiteral(" is not an option of ") +
                    commandName(command);
     }

@@ -260,7 +260,7 @@ private slots:
         }
     }
 
-    // A block that never gets its reply: the spec's own example of a time-out.
+    // A block that never gets its reply: the usual example of a time-out.
     void aSilentBlockTimesOut()
     {
         DownloadRig rig(12288);
