@@ -1,10 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: tools/install-deps.sh [group...]   groups: build (default), windows, usbemu, screenshot, fuzz
+# Usage: tools/install-deps.sh [group...]
+#   groups: build (default), windows, qt-windows, usbemu, screenshot, fuzz
 set -eu
 
-build_pkgs="cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libusb-1.0-0-dev"
-windows_pkgs="g++-mingw-w64-x86-64 wine64"
+# binutils (objcopy, and the ARM cross tools) make the HEX, S-record and ELF samples the
+# image-format tests compare against.
+build_pkgs="cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libusb-1.0-0-dev binutils binutils-arm-none-eabi"
+windows_pkgs="g++-mingw-w64-x86-64 wine64 xvfb xauth fonts-dejavu-core"
+# What tools/windows/build-qt.sh needs to cross-build Qt from Debian's source.
+qt_windows_pkgs="g++-mingw-w64-x86-64 dpkg-dev make perl xz-utils"
 usbemu_pkgs="umockdev libumockdev-dev"
 screenshot_pkgs="xvfb imagemagick x11-utils fonts-liberation xdotool"
 fuzz_pkgs="clang libclang-rt-14-dev"
@@ -15,6 +20,7 @@ for g in $groups; do
     case "$g" in
         build) want="$want $build_pkgs" ;;
         windows) want="$want $windows_pkgs" ;;
+        qt-windows) want="$want $qt_windows_pkgs" ;;
         usbemu) want="$want $usbemu_pkgs" ;;
         screenshot) want="$want $screenshot_pkgs" ;;
         fuzz) want="$want $fuzz_pkgs" ;;

@@ -24,11 +24,11 @@ std::shared_ptr<usb::UsbTransport> platformTransport()
 
 // Without a folder: a board in normal work with the emulator's identity, whose flash the
 // sample catalogue lists, so that every subcommand but update-app can be tried at once.
-std::shared_ptr<emu::Board> emulatedBoard(const QString &stateFolder)
+std::shared_ptr<emu::Board> emulatedBoard(const QString &stateFolder, QString *error)
 {
     if (stateFolder.isEmpty())
         return std::make_shared<emu::Board>();
-    return emu::Board::fromStateFolder(stateFolder);
+    return emu::Board::fromStateFolder(stateFolder, error);
 }
 
 } // namespace
@@ -39,9 +39,14 @@ ConsoleBus::ConsoleBus(const Options &options) : stateFolder_(options.emulatedSt
         transport_ = platformTransport();
         return;
     }
-    board_ = emulatedBoard(stateFolder_);
-    emu::EmulatedBus::instance().plug(board_);
     transport_ = usb::makeEmulatedTransport();
+    QString error;
+    board_ = emulatedBoard(stateFolder_, &error);
+    if (!board_) {
+        loadError_ = QStringLiteral("cannot read the emulated programmer's state: ") + error;
+        return;
+    }
+    emu::EmulatedBus::instance().plug(board_);
 }
 
 ConsoleBus::~ConsoleBus()

@@ -31,6 +31,10 @@ public:
 
     std::shared_ptr<usb::UsbTransport> transport() const { return transport_; }
 
+    // Why the emulated board's state folder could not be read (no board is plugged in then,
+    // and its state is not written back); empty when it could.
+    QString loadError() const { return loadError_; }
+
     // True when there is no state to keep, or it was kept; otherwise the reason.
     bool saveState(QString *error) const;
 
@@ -38,6 +42,7 @@ private:
     std::shared_ptr<usb::UsbTransport> transport_;
     std::shared_ptr<emu::Board> board_; // the emulated board, or null on USB
     QString stateFolder_;
+    QString loadError_;
 };
 
 } // namespace zq::cli

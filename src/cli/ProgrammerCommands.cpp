@@ -4,6 +4,7 @@
 #include "ConsoleFrontEnd.h"
 #include "ConsoleSession.h"
 #include "ExitCode.h"
+#include "FileCheck.h"
 #include "OpenErrorText.h"
 #include "OperationRules.h"
 #include "Operations.h"
@@ -126,6 +127,13 @@ CommandResult runOnProgrammer(const Options &options, Output &output,
     const QString refusal = refusalBeforeOpening(options);
     if (!refusal.isEmpty())
         return failed(result, OperationFailed, refusal);
+    const FileCheck file = checkFile(options);
+    if (!file.error.isEmpty())
+        return failed(result, OperationFailed, file.error);
+    if (!file.description.isEmpty()) {
+        output.note(file.description);
+        result.details.insert(QStringLiteral("image"), file.details);
+    }
     const BoardChoice choice = chooseBoard(transport->findProgrammers(), options.device);
     if (!choice.error.isEmpty())
         return failed(result, NoBoard, choice.error);

@@ -40,6 +40,13 @@ std::unique_ptr<Output> makeOutput(const Options &options, QString *error)
 CommandResult runCommand(const Options &options, Output &output)
 {
     ConsoleBus bus(options);
+    if (!bus.loadError().isEmpty()) {
+        CommandResult refused;
+        refused.command = commandName(options.command);
+        refused.exitCode = OperationFailed;
+        refused.error = bus.loadError();
+        return refused;
+    }
     CommandResult result = options.command == Command::List
                                ? runList(bus.transport())
                                : runOnProgrammer(options, output, bus.transport());

@@ -1,5 +1,7 @@
 #include "FlashCatalog.h"
 
+#include "RegularFile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -123,6 +125,7 @@ bool parseFlashLine(const QByteArray &line, uint32_t flashId, FlashEntry *entry)
     if (entry) {
         entry->matched = true;
         entry->size = wrappedProduct(fields.numbers[1], fields.numbers[2]);
+        entry->fullSize = int64_t(fields.numbers[1]) * int64_t(fields.numbers[2]);
         entry->name = QString::fromLatin1(fields.name);
     }
     return true;
@@ -131,8 +134,8 @@ bool parseFlashLine(const QByteArray &line, uint32_t flashId, FlashEntry *entry)
 FlashEntry findFlash(const QString &catalogPath, uint32_t flashId)
 {
     FlashEntry entry;
-    QFile file(catalogPath);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (openRegularFile(file, catalogPath) != FileProblem::None)
         return entry;
     // Every line but an unterminated last one keeps its '\n', so an empty read means the end
     // of the file or a read error; either way there is nothing more to find.

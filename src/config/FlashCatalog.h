@@ -17,7 +17,8 @@ int32_t parseNumber(const QByteArray &collected);
 
 struct FlashEntry {
     bool matched = false;
-    int32_t size = 0;
+    int32_t size = 0;     // the product as the 32-bit multiplication gives it (what is shown)
+    int64_t fullSize = 0; // the product itself; differs from size when that is out of range
     QString name;
 };
 
@@ -27,7 +28,7 @@ struct FlashEntry {
 bool parseFlashLine(const QByteArray &line, uint32_t flashId, FlashEntry *entry);
 
 // The first matching entry in file order; "[FLASH]" header lines are skipped. A missing or
-// unreadable catalogue simply matches nothing.
+// unreadable catalogue, or one that is not a regular file, simply matches nothing.
 FlashEntry findFlash(const QString &catalogPath, uint32_t flashId);
 
 } // namespace zq::config

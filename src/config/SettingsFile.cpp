@@ -1,8 +1,9 @@
 #include "SettingsFile.h"
 
+#include "RegularFile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextCodec>
 #include <QTextStream>
@@ -51,8 +52,12 @@ SettingsFile readLines(QTextStream &stream)
 // whatever QSaveFile of the Qt version at hand does with it.
 bool existingFileWritable(const QString &path)
 {
-    if (!QFileInfo::exists(path))
+    const FileProblem type = regularFileProblem(path);
+    if (type == FileProblem::Missing)
         return true;
+    // Opening a FIFO for writing would wait for a reader for good.
+    if (type != FileProblem::None)
+        return false;
     QFile probe(path);
     return probe.open(QIODevice::WriteOnly | QIODevice::Append);
 }
@@ -66,8 +71,8 @@ QString settingsFilePath()
 
 SettingsFile readSettingsFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (openRegularFile(file, path) != FileProblem::None)
         return {};
     QTextStream stream(&file);
     return readLines(stream);

@@ -82,9 +82,12 @@ public:
 
     // The state folder: spi-flash.bin, target-flash.bin, app.bin, boot.bin and board.ini.
     bool saveState(const QString &folder) const;
-    bool loadState(const QString &folder); // false, and the board unchanged, when unreadable
-    // A board with the folder's state, or with the defaults when there is no folder yet.
-    static std::shared_ptr<Board> fromStateFolder(const QString &folder);
+    // False, and the board unchanged, when there is no folder or a file in it is unreadable
+    // (error says which then).
+    bool loadState(const QString &folder, QString *error = nullptr);
+    // A board with the folder's state, or with the defaults when there is no folder yet; null,
+    // with the reason in error, when a file of the folder cannot be read.
+    static std::shared_ptr<Board> fromStateFolder(const QString &folder, QString *error = nullptr);
 
 private:
     Response dispatch(const CommandFrame &frame);

@@ -37,9 +37,9 @@ bool Board::saveState(const QString &folder) const
     return saveStateFolder(folder, snapshot);
 }
 
-bool Board::loadState(const QString &folder)
+bool Board::loadState(const QString &folder, QString *error)
 {
-    const std::optional<BoardState> loaded = loadStateFolder(folder);
+    const std::optional<BoardState> loaded = loadStateFolder(folder, error);
     if (!loaded)
         return false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -47,10 +47,15 @@ bool Board::loadState(const QString &folder)
     return true;
 }
 
-std::shared_ptr<Board> Board::fromStateFolder(const QString &folder)
+std::shared_ptr<Board> Board::fromStateFolder(const QString &folder, QString *error)
 {
     auto board = std::make_shared<Board>();
-    board->loadState(folder);
+    QString problem;
+    if (!board->loadState(folder, &problem) && !problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return nullptr;
+    }
     return board;
 }
 

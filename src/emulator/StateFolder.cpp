@@ -1,5 +1,7 @@
 #include "StateFolder.h"
 
+#include "RegularFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -44,13 +46,26 @@ QByteArray toBytes(const std::vector<uint8_t> &data)
     return QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size()));
 }
 
-std::vector<uint8_t> readBinary(const QString &path)
+// A file that is not there yet is the default state; one that is there must be a regular file
+// that reads whole, or the folder is not the board's state.
+bool readStateFile(const QString &path, QByteArray &bytes, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.read(MaxFileBytes);
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    bytes.clear();
+    const config::FileProblem problem = config::readRegularFile(path, MaxFileBytes, bytes);
+    if (problem == config::FileProblem::None || problem == config::FileProblem::Missing)
+        return true;
+    if (error)
+        *error = path + QStringLiteral(" ") + config::fileProblemText(problem);
+    return false;
+}
+
+bool readBinary(const QString &path, std::vector<uint8_t> &data, QString *error)
+{
+    QByteArray bytes;
+    if (!readStateFile(path, bytes, error))
+        return false;
+    data.assign(bytes.begin(), bytes.end());
+    return true;
 }
 
 QByteArray boardIni(const BoardState &state)
@@ -101,17 +116,18 @@ void applyKey(BoardState &state, const QString &key, const QString &value)
         state.target.flashSize = number;
 }
 
-void readBoardIni(const QString &path, BoardState &state)
+bool readBoardIni(const QString &path, BoardState &state, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    QByteArray bytes;
+    if (!readStateFile(path, bytes, error))
+        return false;
+    const QStringList lines = QString::fromUtf8(bytes).replace('\r', QString()).split('\n');
     for (const QString &line : lines) {
         const int equals = line.indexOf('=');
         if (equals > 0)
             applyKey(state, line.left(equals).trimmed(), line.mid(equals + 1).trimmed());
     }
+    return true;
 }
 
 } // namespace
@@ -128,17 +144,18 @@ bool saveStateFolder(const QString &folder, const BoardState &state)
            writeAtomically(dir.filePath("board.ini"), boardIni(state));
 }
 
-std::optional<BoardState> loadStateFolder(const QString &folder)
+std::optional<BoardState> loadStateFolder(const QString &folder, QString *error)
 {
     const QDir dir(folder);
     if (folder.isEmpty() || !dir.exists())
         return std::nullopt;
     BoardState state;
-    readBoardIni(dir.filePath("board.ini"), state);
-    state.spiFlash = readBinary(dir.filePath("spi-flash.bin"));
-    state.targetFlash = readBinary(dir.filePath("target-flash.bin"));
-    state.app = readBinary(dir.filePath("app.bin"));
-    state.boot = readBinary(dir.filePath("boot.bin"));
+    if (!readBoardIni(dir.filePath("board.ini"), state, error) ||
+        !readBinary(dir.filePath("spi-flash.bin"), state.spiFlash, error) ||
+        !readBinary(dir.filePath("target-flash.bin"), state.targetFlash, error) ||
+        !readBinary(dir.filePath("app.bin"), state.app, error) ||
+        !readBinary(dir.filePath("boot.bin"), state.boot, error))
+        return std::nullopt;
     return state;
 }
 

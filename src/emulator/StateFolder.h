@@ -29,7 +29,9 @@ struct BoardState {
 bool saveStateFolder(const QString &folder, const BoardState &state);
 
 // Nothing when the folder does not exist. Missing files and keys keep their defaults;
-// board.ini values that do not parse are ignored.
-std::optional<BoardState> loadStateFolder(const QString &folder);
+// board.ini values that do not parse are ignored. A file that is there but is no regular file
+// (a FIFO would block the reader for good), or cannot be read whole, gives nothing too, and
+// error names it.
+std::optional<BoardState> loadStateFolder(const QString &folder, QString *error = nullptr);
 
 } // namespace zq::emu

@@ -43,8 +43,12 @@ int checkSpiFlash(Session &session)
     frontEnd.appendLog(QString());
     frontEnd.setOperationButtonsEnabled(false);
     const ProgrammerState &state = session.state;
-    const int result = session.commands.CMD_CHECK_SPIFLASH(state.mcuCodeCrc, state.codeFlashAddress,
-                                                           uint32_t(state.mcuCodeLength));
+    // A download never stores so short an image, and a check of 0 bytes would pass for nothing.
+    const int result =
+        refuseShortImage(frontEnd, state.mcuCodeLength)
+            ? -1
+            : session.commands.CMD_CHECK_SPIFLASH(state.mcuCodeCrc, state.codeFlashAddress,
+                                                  uint32_t(state.mcuCodeLength));
     frontEnd.appendLog(result == 0 ? QStringLiteral("Check programmer flash CRC is OK...")
                                    : QStringLiteral("Check programmer flash CRC is NG..."));
     frontEnd.setOperationButtonsEnabled(true);

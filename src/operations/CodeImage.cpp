@@ -7,6 +7,8 @@
 #include "Operations.h"
 #include "Session.h"
 
+#include <QFileInfo>
+
 namespace zq::ops
 {
 
@@ -66,6 +68,20 @@ QString codeSummaryText(uint32_t crc, int32_t length)
            toDecText(length);
 }
 
+QString codeFileFilter()
+{
+    return QStringLiteral("file(*.bin);;Intel HEX, S-record, ELF(*.hex *.ihx *.s19 *.s28 *.s37 "
+                          "*.srec *.mot *.elf *.axf)");
+}
+
+bool refuseShortImage(FrontEnd &frontEnd, int32_t length)
+{
+    if (length >= kShortestImage)
+        return false;
+    frontEnd.showCriticalMessage(QStringLiteral("There aren't any datas to update!"));
+    return true;
+}
+
 CodeRead readCodeImage(Session &session, const CodeFileTexts &texts, QByteArray &mcuCodeBuffer)
 {
     FrontEnd &frontEnd = session.frontEnd;
@@ -74,11 +90,15 @@ CodeRead readCodeImage(Session &session, const CodeFileTexts &texts, QByteArray 
         frontEnd.showCriticalMessage(texts.emptyPath);
         return CodeRead::NoPath;
     }
-    if (!readImageFile(path, mcuCodeBuffer)) {
-        frontEnd.showCriticalMessage(texts.openFailure);
+    LoadedImage loaded = loadCodeImage(path);
+    if (loaded.status != LoadedImage::Status::Ready) {
+        const bool refused = loaded.status == LoadedImage::Status::Refused;
+        frontEnd.showCriticalMessage(refused ? imageRefusal(QFileInfo(path).fileName(), loaded)
+                                             : texts.openFailure);
         frontEnd.appendLog(path);
-        return CodeRead::Unreadable;
+        return refused ? CodeRead::Refused : CodeRead::Unreadable;
     }
+    mcuCodeBuffer = std::move(loaded.bytes);
     takeImage(session.state, mcuCodeBuffer);
     frontEnd.setCodeSummary(codeSummaryText(session.state.mcuCodeCrc, session.state.mcuCodeLength));
     if (!texts.checkRunningAddress)
@@ -91,20 +111,25 @@ CodeRead readCodeImage(Session &session, const CodeFileTexts &texts, QByteArray 
 void inputMcuCode(Session &session)
 {
     FrontEnd &frontEnd = session.frontEnd;
-    const QString path =
-        frontEnd.chooseOpenFile(QStringLiteral("Select Mcu Code"), session.state.mcuCodePath,
-                                QStringLiteral("file(*.bin)"));
+    const QString path = frontEnd.chooseOpenFile(QStringLiteral("Select Mcu Code"),
+                                                 session.state.mcuCodePath, codeFileFilter());
     if (path.isEmpty())
         return;
     session.state.mcuCodePath = path;
     frontEnd.clearLog();
     frontEnd.setCodePathText(path);
-    QByteArray image;
-    if (!readImageFile(path, image)) {
-        frontEnd.showErrorMessage(QStringLiteral("Read fail,please check the path!"));
+    const LoadedImage loaded = loadCodeImage(path);
+    if (loaded.status != LoadedImage::Status::Ready) {
+        frontEnd.showErrorMessage(loaded.status == LoadedImage::Status::Refused
+                                      ? imageRefusal(QFileInfo(path).fileName(), loaded)
+                                      : QStringLiteral("Read fail,please check the path!"));
         return;
     }
+    const QByteArray &image = loaded.bytes;
     takeImage(session.state, image);
+    // A raw binary keeps the log it always had; a converted file says what it was read as.
+    if (loaded.format != ImageFormat::Raw)
+        frontEnd.appendLog(imageDescription(QFileInfo(path).fileName(), loaded));
     reportAddressProblem(frontEnd, image);
     frontEnd.appendLog(QStringLiteral("enter_Addr:") +
                        toHexText(entryAddress(bytesOf(image), image.size()), 8));

@@ -10,6 +10,8 @@
 #include "TargetIds.h"
 #include "UsbDevice.h"
 
+#include <algorithm>
+
 namespace zq::ops
 {
 
@@ -92,6 +94,33 @@ int saveMessageBlock(Session &session)
     return 0;
 }
 
+// The image goes in whole blocks from the code address up to the end of the flash the
+// catalogue names; a larger one would wrap to the flash's start, over the message block and
+// the image's own beginning.
+bool refuseImageBeyondFlash(Session &session, int32_t length)
+{
+    const ProgrammerState &state = session.state;
+    const int64_t blocks = (int64_t(length) + kBlockSize - 1) / kBlockSize;
+    const int64_t room = state.flashCapacity - int64_t(state.codeFlashAddress);
+    if (blocks * kBlockSize <= room)
+        return false;
+    session.frontEnd.showCriticalMessage(
+        QStringLiteral("The image is ") + QString::number(length) +
+        QStringLiteral(" bytes; the programmer flash holds ") +
+        QString::number(std::max<int64_t>(room, 0)) + QStringLiteral(" bytes from ") +
+        toHexText(state.codeFlashAddress, 8) + QStringLiteral(" (flash size ") +
+        QString::number(state.flashCapacity) + QStringLiteral(" in Flash.ini)"));
+    return true;
+}
+
+// 0 when the image may go; -1 too short, -2 too large, after the reason was shown.
+int refuseImage(Session &session, const QByteArray &image)
+{
+    if (refuseShortImage(session.frontEnd, image.size()))
+        return -1;
+    return refuseImageBeyondFlash(session, image.size()) ? -2 : 0;
+}
+
 } // namespace
 
 int downloadImage(Session &session, const QByteArray &mcuCodeBuffer)
@@ -141,7 +170,8 @@ int downloadToProgrammer(Session &session)
     if (readCodeImage(session, texts, mcuCodeBuffer) != CodeRead::Ready)
         return kInputRefused;
     frontEnd.setOperationButtonsEnabled(false);
-    const int result = downloadImage(session, mcuCodeBuffer);
+    const int refused = refuseImage(session, mcuCodeBuffer);
+    const int result = refused != 0 ? refused : downloadImage(session, mcuCodeBuffer);
     frontEnd.appendLog(QString());
     frontEnd.appendLog(result == 0
                            ? QStringLiteral("Download to the programmer flash is OK!!!!!!")

@@ -7,6 +7,8 @@
 #include "UsbBurnCtrl.h"
 #include "UsbDevice.h"
 
+#include <limits>
+
 namespace zq::ops
 {
 namespace
@@ -46,10 +48,27 @@ void takeIdentity(Session &session, const protocol::ConnectReply &reply)
 
 } // namespace
 
+namespace
+{
+
+// The size field shows the 32-bit product the catalogue's arithmetic gives; when the factors
+// multiply to more (or to less than nothing) the log says so, instead of a bare wrong number.
+void reportFlashSizeOutOfRange(Session &session)
+{
+    const int64_t capacity = session.state.flashCapacity;
+    if (capacity >= 0 && capacity <= std::numeric_limits<int32_t>::max())
+        return;
+    session.frontEnd.appendLog(QStringLiteral("The flash size in Flash.ini is out of range: ") +
+                               QString::number(capacity) + QStringLiteral(" bytes"));
+}
+
+} // namespace
+
 int lookupFlash(Session &session, uint32_t flashId)
 {
     const config::FlashEntry entry = config::findFlash(config::flashCatalogPath(), flashId);
     session.state.flashSize = entry.matched ? entry.size : 0;
+    session.state.flashCapacity = entry.matched ? entry.fullSize : 0;
     session.state.flashName = entry.matched ? entry.name : QString();
     session.frontEnd.showFlashInfo(toHexText(flashId, 6), toDecText(session.state.flashSize),
                                    session.state.flashName);
@@ -71,6 +90,7 @@ int connectProgrammer(Session &session)
     if (lookupFlash(session, reply.flashId) > 0) {
         session.frontEnd.appendLog(QStringLiteral("FlashID:  ") + toHexText(reply.flashId, 6));
         session.state.flashKnown = 1;
+        reportFlashSizeOutOfRange(session);
     } else {
         session.state.flashKnown = 0;
     }

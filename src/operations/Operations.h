@@ -10,6 +10,11 @@
 
 #include <cstdint>
 
+namespace zq
+{
+class FrontEnd;
+}
+
 namespace zq::ops
 {
 
@@ -46,8 +51,11 @@ uint32_t entryAddress(const uint8_t *image, int32_t length);
 int runningAddressCheck(const uint8_t *image, int32_t length);
 
 // Download to the programmer's SPI flash, and its check.
-int downloadToProgrammer(Session &session); // "Download to programmer": downloadImage's code
-int checkSpiFlash(Session &session);        // "Check SpiFlash CRC": the programmer's status
+// "Download to programmer": downloadImage's code, or -1 fewer than 8 bytes, -2 the image does
+// not fit the flash from the code address to the size Flash.ini gives (nothing sent).
+int downloadToProgrammer(Session &session);
+// "Check SpiFlash CRC": the programmer's status, or -1 fewer than 8 bytes (nothing sent).
+int checkSpiFlash(Session &session);
 // Writes the image to the code address in 4096-byte blocks, has the programmer check it, then
 // writes and checks the message block. 0, or -3 a write or the message block failed, -4 the
 // programmer was lost, -5 the image check failed.
@@ -55,18 +63,27 @@ int downloadImage(Session &session, const QByteArray &mcuCodeBuffer);
 
 // Program and verify the target over SWD.
 int programTargetOperation(Session &session); // "Program": programTarget's code
-// "Verify": 0, or programTarget's code for the first step that failed (10 init or run, -7 CRC).
+// "Verify": 0, or programTarget's code for the first step that failed (10 init or run, -7 CRC),
+// or -1 fewer than 8 bytes (nothing sent).
 int verifyTarget(Session &session);
 // Init, write in 4096-byte blocks, check, run. 0, or -1 fewer than 8 bytes, 10 init or run
 // failed, -10 unknown target type, -3/-5 a full/the last block failed, -4/-6 the programmer was
 // lost after a full/the last block, -7 the target's CRC differs.
 int programTarget(Session &session, const QByteArray &mcuCodeBuffer);
 
-// The programmer's own firmware and boot loader.
+// The programmer's own firmware and boot loader. Its MCU is of the family whose flash the
+// running-address check knows, 0x08000000 to 0x080FFFFF: 1 MiB at most, boot loader and
+// application together, so no image larger than that can be one of them.
+constexpr int32_t kProgrammerFlashSize = int32_t(1) << 20;
+// "The image is 2000000 bytes; the programmer's own flash holds at most 1048576 bytes"
+QString oversizedUpdateText(int32_t length);
+// Shows that text when the image is too large for the programmer's flash; true then.
+bool refuseOversizedUpdate(FrontEnd &frontEnd, int32_t length);
 int updateFirmware(Session &session); // "Firmware update": updateEmbeddedFlash's code
 int updateBoot(Session &session);     // "Boot update": likewise
 // Writes the image into the programmer's embedded flash, checks it and switches the programmer's
-// resident program. 0, or -1 fewer than 8 bytes, -3 a full block failed, -4 the programmer was
+// resident program. 0, or -1 fewer than 8 bytes, -2 larger than the programmer's flash, -3 a
+// full block failed, -4 the programmer was
 // lost after a full block or the last block failed, -5 lost after the last block, -6 the
 // programmer's CRC differs.
 int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer);

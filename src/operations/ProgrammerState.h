@@ -21,7 +21,10 @@ struct ProgrammerState {
     uint32_t flashId = 0;
     int flashKnown = 0;    // the flash id was found in Flash.ini
     int32_t flashSize = 0; // from Flash.ini; 0 when not found
-    QString flashName;     // from Flash.ini; empty when not found
+    // The size itself, which flashSize shows only when it fits 32 bits; downloads are judged
+    // against it.
+    int64_t flashCapacity = 0;
+    QString flashName; // from Flash.ini; empty when not found
 
     // From config.ini: 1 allows the boot update after a connect for normal work.
     int bootUpdateEnabled = 0;

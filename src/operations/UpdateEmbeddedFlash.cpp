@@ -54,6 +54,21 @@ void switchResidentProgram(Session &session)
 
 } // namespace
 
+QString oversizedUpdateText(int32_t length)
+{
+    return QStringLiteral("The image is ") + QString::number(length) +
+           QStringLiteral(" bytes; the programmer's own flash holds at most ") +
+           QString::number(kProgrammerFlashSize) + QStringLiteral(" bytes");
+}
+
+bool refuseOversizedUpdate(FrontEnd &frontEnd, int32_t length)
+{
+    if (length <= kProgrammerFlashSize)
+        return false;
+    frontEnd.showCriticalMessage(oversizedUpdateText(length));
+    return true;
+}
+
 int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer)
 {
     FrontEnd &frontEnd = session.frontEnd;
@@ -61,6 +76,8 @@ int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer)
         frontEnd.showCriticalMessage(QStringLiteral("There aren't any datas to update!"));
         return -1;
     }
+    if (refuseOversizedUpdate(frontEnd, updateBuffer.size()))
+        return -2;
     frontEnd.clearLog();
     frontEnd.setProgress(0);
     logTimestamp(frontEnd);

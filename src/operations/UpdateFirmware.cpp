@@ -63,11 +63,13 @@ bool readUpdateFile(Session &session, const UpdateKind &kind, QByteArray &update
         frontEnd.showCriticalMessage(kind.noFileText);
         return false;
     }
-    if (!readImageFile(path, updateBuffer)) {
+    LoadedImage loaded = loadRawImage(path);
+    if (loaded.status != LoadedImage::Status::Ready) {
         frontEnd.showCriticalMessage(QStringLiteral("Read fail,please check the path!"));
         frontEnd.appendLog(path);
         return false;
     }
+    updateBuffer = std::move(loaded.bytes);
     ProgrammerState &state = session.state;
     state.updateLength = updateBuffer.size();
     state.updateCrc = crc32(reinterpret_cast<const uint8_t *>(updateBuffer.constData()),

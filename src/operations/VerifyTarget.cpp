@@ -46,6 +46,11 @@ int verifyTarget(Session &session)
     protocol::CommandSet &commands = session.commands;
     frontEnd.appendLog(QString());
     frontEnd.appendLog(QString());
+    // Comparing a target with nothing would pass for nothing.
+    if (refuseShortImage(frontEnd, session.state.mcuCodeLength)) {
+        frontEnd.appendLog(QStringLiteral("Check EFlash NG!"));
+        return -1;
+    }
     const bool linked = commands.CMD_SWD_INIT(0) == 0;
     frontEnd.appendLog(linked ? QStringLiteral("Init ready...") : QStringLiteral("Init fail..."));
     const ProgrammerState &state = session.state;

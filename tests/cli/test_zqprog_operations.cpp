@@ -10,6 +10,9 @@ using namespace zq::test;
 namespace
 {
 
+const QString kProblem = "There is a problem with the running address of this file!";
+const QString kProblemLine = "***" + kProblem + "***";
+
 QStringList programLog(const QByteArray &image)
 {
     return openLog(kNormalWork) + QStringList{"Target init ok...",
@@ -106,13 +109,26 @@ private slots:
                               "Check EFlash OK!", "Target run...", "Target run..."}));
     }
 
-    void anUnreadableFileShowsTheWindowsMessageOnStderr()
+    // The file is judged before the board is opened: nothing is logged, the board is untouched.
+    void anUnreadableFileIsRefusedBeforeTheBoardIsOpened()
     {
         WorkFolder work;
         const ZqprogRun run = work.run({work.emulated(), "program", "missing.bin"});
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(run.log().mid(7), QStringList({"missing.bin"}));
-        QCOMPARE(run.errLines().first(), QStringLiteral("Read fail,please check the path!"));
+        QCOMPARE(run.out, QStringList());
+        QCOMPARE(run.errLines(), QStringList{"zqprog: missing.bin: does not exist"});
+    }
+
+    // A file zqprog can read but the operation refuses shows the window's box on stderr.
+    void aRefusedImageShowsTheWindowsMessageOnStderr()
+    {
+        WorkFolder work;
+        writeAll(work.path("late.bin"), zq::samples::demoCodeImage().left(4) +
+                                            QByteArray::fromHex("01100008") + QByteArray(64, 'x'));
+        const ZqprogRun run = work.run({work.emulated(), "program", "late.bin"});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.log().mid(7), QStringList({kProblemLine}));
+        QVERIFY(run.errLines().contains(kProblem));
     }
 
     void jsonLinesCarryTheLogAndEndWithTheResult()
@@ -145,15 +161,17 @@ private slots:
     void jsonShowsMessagesAndTheFailedCode()
     {
         WorkFolder work;
-        const ZqprogRun run = work.run({"--json", work.emulated(), "program", "missing.bin"});
+        writeAll(work.path("late.bin"), zq::samples::demoCodeImage().left(4) +
+                                            QByteArray::fromHex("01100008") + QByteArray(64, 'x'));
+        const ZqprogRun run = work.run({"--json", work.emulated(), "program", "late.bin"});
         QCOMPARE(run.exitCode, 1);
         const QList<QJsonObject> lines = jsonLines(run);
         QVERIFY(!lines.isEmpty());
         bool messageSeen = false;
         for (const QJsonObject &line : lines)
-            messageSeen = messageSeen ||
-                          (line.value("kind") == "message" && line.value("title") == "Message" &&
-                           line.value("text") == "Read fail,please check the path!");
+            messageSeen =
+                messageSeen || (line.value("kind") == "message" &&
+                                line.value("title") == "Message" && line.value("text") == kProblem);
         QVERIFY(messageSeen);
         QCOMPARE(lines.last().value("code").toInt(), -101);
         QCOMPARE(lines.last().value("exit").toInt(), 1);

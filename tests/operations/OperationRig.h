@@ -84,6 +84,10 @@ struct OperationRig {
         state.appVersion = identity.appVersion;
         state.bootVersion = identity.bootVersion;
         state.boardMcu = identity.boardMcu;
+        // The sample catalogue lists the board's flash at its real size.
+        state.flashKnown = 1;
+        state.flashSize = int32_t(emu::Board::SpiFlashSize);
+        state.flashCapacity = int64_t(emu::Board::SpiFlashSize);
     }
 
     void arm(const emu::Fault &fault) { board->faults().arm(fault); }

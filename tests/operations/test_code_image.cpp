@@ -73,7 +73,10 @@ private slots:
 
         QCOMPARE(rig.frontEnd.openFileCaptions, QStringList{"Select Mcu Code"});
         QCOMPARE(rig.frontEnd.openFileDirectories, QStringList{"./"});
-        QCOMPARE(rig.frontEnd.openFileFilters, QStringList{"file(*.bin)"});
+        // The first filter is the raw binary's, as it always was.
+        QCOMPARE(rig.frontEnd.openFileFilters.size(), 1);
+        QCOMPARE(rig.frontEnd.openFileFilters[0].split(";;").first(), QString("file(*.bin)"));
+        QVERIFY(rig.frontEnd.openFileFilters[0].split(";;").value(1).contains("*.hex"));
         QCOMPARE(rig.frontEnd.log, QStringList{"enter_Addr:0x08000145"});
         QCOMPARE(rig.frontEnd.codePathsSet, QStringList{file});
         QCOMPARE(rig.frontEnd.codeSummaries, QStringList{summary(image)});

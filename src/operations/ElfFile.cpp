@@ -1,0 +1,140 @@
+#include "ElfFile.h"
+
+#include "RegularFile.h"
+
+namespace zq::ops
+{
+
+namespace
+{
+
+constexpr uint32_t kLoadSegment = 1; // PT_LOAD
+constexpr uint16_t kExecutable = 2;  // ET_EXEC
+
+// Fields of the ELF and program headers, where they lie for each class.
+struct ElfLayout {
+    bool wide; // 64-bit
+    bool bigEndian;
+    int headerSize, phoffAt, phentsizeAt, phnumAt;
+    int entrySize, offsetAt, paddrAt, fileszAt, wordSize;
+};
+
+const ElfLayout kElf32{false, false, 52, 28, 42, 44, 32, 4, 12, 16, 4};
+const ElfLayout kElf64{true, false, 64, 32, 54, 56, 56, 8, 24, 32, 8};
+
+uint64_t field(const ElfLayout &layout, const QByteArray &bytes, int at, int size)
+{
+    uint64_t value = 0;
+    for (int i = 0; i < size; ++i) {
+        const int index = layout.bigEndian ? at + i : at + size - 1 - i;
+        value = (value << 8) | uint8_t(bytes[index]);
+    }
+    return value;
+}
+
+QString offsetText(uint64_t offset)
+{
+    return QStringLiteral("offset ") + addressText(offset);
+}
+
+bool readAt(QFile &file, uint64_t offset, uint64_t count, QByteArray &bytes)
+{
+    const uint64_t size = uint64_t(file.size());
+    if (offset > size || count > size - offset || !file.seek(qint64(offset)))
+        return false;
+    return config::readExactly(file, qint64(count), bytes) == config::FileProblem::None;
+}
+
+struct ElfReader {
+    QFile &file;
+    LoadedData &data;
+    QString &problem;
+    ElfLayout layout = kElf32;
+
+    bool fail(const QString &what)
+    {
+        problem = what;
+        return false;
+    }
+
+    bool readHeader(uint64_t &phoff, uint64_t &phentsize, uint64_t &phnum)
+    {
+        QByteArray header;
+        if (!readAt(file, 0, 16, header))
+            return fail(QStringLiteral("the ELF identification is cut short"));
+        const char elfClass = header.at(4);
+        const char byteOrder = header.at(5);
+        if ((elfClass != 1 && elfClass != 2) || (byteOrder != 1 && byteOrder != 2))
+            return fail(QStringLiteral("offset 0x00000004: not a valid ELF class or byte order"));
+        layout = elfClass == 2 ? kElf64 : kElf32;
+        layout.bigEndian = byteOrder == 2;
+        if (!readAt(file, 0, uint64_t(layout.headerSize), header))
+            return fail(QStringLiteral("the ELF header is cut short"));
+        const uint64_t type = field(layout, header, 16, 2);
+        if (type != kExecutable)
+            return fail(QStringLiteral("offset 0x00000010: ELF type ") + QString::number(type) +
+                        QStringLiteral(", not an executable (link the program first)"));
+        phoff = field(layout, header, layout.phoffAt, layout.wordSize);
+        phentsize = field(layout, header, layout.phentsizeAt, 2);
+        phnum = field(layout, header, layout.phnumAt, 2);
+        if (phnum == 0 || phentsize < uint64_t(layout.entrySize))
+            return fail(QStringLiteral("the executable has no usable program headers"));
+        return true;
+    }
+
+    bool readSegment(const QByteArray &entry, uint64_t index, uint64_t entryOffset)
+    {
+        if (field(layout, entry, 0, 4) != kLoadSegment)
+            return true;
+        const uint64_t offset = field(layout, entry, layout.offsetAt, layout.wordSize);
+        const uint64_t address = field(layout, entry, layout.paddrAt, layout.wordSize);
+        const uint64_t size = field(layout, entry, layout.fileszAt, layout.wordSize);
+        const QString origin = QStringLiteral("segment ") + QString::number(index) +
+                               QStringLiteral(" (program header at ") + offsetText(entryOffset) +
+                               QLatin1Char(')');
+        if (size == 0)
+            return true;
+        if (size > uint64_t(kLargestImage))
+            return fail(origin + QStringLiteral(" holds ") + QString::number(size) +
+                        QStringLiteral(" bytes, more than 16 MiB"));
+        QByteArray bytes;
+        if (!readAt(file, offset, size, bytes))
+            return fail(origin + QStringLiteral(": its bytes at ") + offsetText(offset) +
+                        QStringLiteral(" lie past the end of the file"));
+        data.add(address, bytes, origin);
+        return true;
+    }
+
+    bool read()
+    {
+        uint64_t phoff = 0, phentsize = 0, phnum = 0;
+        if (!readHeader(phoff, phentsize, phnum))
+            return false;
+        for (uint64_t i = 0; i < phnum; ++i) {
+            const uint64_t at = phoff + i * phentsize;
+            QByteArray entry;
+            if (!readAt(file, at, uint64_t(layout.entrySize), entry))
+                return fail(QStringLiteral("program header ") + QString::number(i) +
+                            QStringLiteral(" at ") + offsetText(at) +
+                            QStringLiteral(" lies past the end of the file"));
+            if (!readSegment(entry, i, at))
+                return false;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+bool looksLikeElf(const QByteArray &head)
+{
+    return head.startsWith("\x7F"
+                           "ELF");
+}
+
+bool readElf(QFile &file, LoadedData &data, QString &problem)
+{
+    return ElfReader{file, data, problem}.read();
+}
+
+} // namespace zq::ops
