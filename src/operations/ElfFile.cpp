@@ -2,6 +2,8 @@
 
 #include "RegularFile.h"
 
+#include <vector>
+
 namespace zq::ops
 {
 
@@ -11,16 +13,27 @@ namespace
 constexpr uint32_t kLoadSegment = 1; // PT_LOAD
 constexpr uint16_t kExecutable = 2;  // ET_EXEC
 
-// Fields of the ELF and program headers, where they lie for each class.
+// Fields of the ELF, program and section headers, where they lie for each class.
 struct ElfLayout {
     bool wide; // 64-bit
     bool bigEndian;
     int headerSize, phoffAt, phentsizeAt, phnumAt;
     int entrySize, offsetAt, paddrAt, fileszAt, wordSize;
+    int shoffAt, shentsizeAt, shnumAt;
+    int sectionSize, sectionFlagsAt, sectionOffsetAt, sectionSizeAt;
 };
 
-const ElfLayout kElf32{false, false, 52, 28, 42, 44, 32, 4, 12, 16, 4};
-const ElfLayout kElf64{true, false, 64, 32, 54, 56, 56, 8, 24, 32, 8};
+const ElfLayout kElf32{false, false, 52, 28, 42, 44, 32, 4, 12, 16, 4, 32, 46, 48, 40, 8, 16, 20};
+const ElfLayout kElf64{true, false, 64, 32, 54, 56, 56, 8, 24, 32, 8, 40, 58, 60, 64, 8, 24, 32};
+
+constexpr uint32_t kNoBits = 8;    // SHT_NOBITS: .bss and the like, nothing in the file
+constexpr uint64_t kAllocated = 2; // SHF_ALLOC
+
+// A loadable segment as the program headers give it.
+struct Segment {
+    uint64_t offset, address, size;
+    QString origin;
+};
 
 uint64_t field(const ElfLayout &layout, const QByteArray &bytes, int at, int size)
 {
@@ -50,6 +63,7 @@ struct ElfReader {
     LoadedData &data;
     QString &problem;
     ElfLayout layout = kElf32;
+    std::vector<Segment> segments = {};
 
     bool fail(const QString &what)
     {
@@ -97,11 +111,67 @@ struct ElfReader {
         if (size > uint64_t(kLargestImage))
             return fail(origin + QStringLiteral(" holds ") + QString::number(size) +
                         QStringLiteral(" bytes, more than 16 MiB"));
+        if (offset > uint64_t(file.size()) || size > uint64_t(file.size()) - offset)
+            return fail(origin + QStringLiteral(": its bytes at ") + offsetText(offset) +
+                        QStringLiteral(" lie past the end of the file"));
+        segments.push_back({offset, address, size, origin});
+        return true;
+    }
+
+    bool addBytes(uint64_t offset, uint64_t address, uint64_t size, const QString &origin)
+    {
         QByteArray bytes;
         if (!readAt(file, offset, size, bytes))
             return fail(origin + QStringLiteral(": its bytes at ") + offsetText(offset) +
-                        QStringLiteral(" lie past the end of the file"));
+                        QStringLiteral(" cannot be read whole"));
         data.add(address, bytes, origin);
+        return true;
+    }
+
+    // The segment that holds a section's bytes gives the section's load address.
+    const Segment *segmentHolding(uint64_t offset, uint64_t size) const
+    {
+        for (const Segment &segment : segments)
+            if (offset >= segment.offset && size <= segment.size &&
+                offset - segment.offset <= segment.size - size)
+                return &segment;
+        return nullptr;
+    }
+
+    // Within a segment only the allocated sections count, each at its load address, as
+    // objcopy takes them: the linker's padding between two sections is not part of the
+    // image, so the flat image fills it with 0xFF like any other gap. Without section headers
+    // the segments are taken whole.
+    bool addSections(uint64_t shoff, uint64_t shentsize, uint64_t shnum)
+    {
+        bool any = false;
+        for (uint64_t i = 0; i < shnum; ++i) {
+            QByteArray section;
+            if (!readAt(file, shoff + i * shentsize, uint64_t(layout.sectionSize), section))
+                return fail(QStringLiteral("section header ") + QString::number(i) +
+                            QStringLiteral(" lies past the end of the file"));
+            const uint64_t flags = field(layout, section, layout.sectionFlagsAt, layout.wordSize);
+            const uint64_t offset = field(layout, section, layout.sectionOffsetAt, layout.wordSize);
+            const uint64_t size = field(layout, section, layout.sectionSizeAt, layout.wordSize);
+            if (field(layout, section, 4, 4) == kNoBits || !(flags & kAllocated) || size == 0)
+                continue;
+            const Segment *segment = segmentHolding(offset, size);
+            if (!segment)
+                continue;
+            any = true;
+            const QString origin = QStringLiteral("section ") + QString::number(i) +
+                                   QStringLiteral(" of ") + segment->origin;
+            if (!addBytes(offset, segment->address + (offset - segment->offset), size, origin))
+                return false;
+        }
+        return any || addSegments();
+    }
+
+    bool addSegments()
+    {
+        for (const Segment &segment : segments)
+            if (!addBytes(segment.offset, segment.address, segment.size, segment.origin))
+                return false;
         return true;
     }
 
@@ -120,7 +190,14 @@ struct ElfReader {
             if (!readSegment(entry, i, at))
                 return false;
         }
-        return true;
+        QByteArray header;
+        readAt(file, 0, uint64_t(layout.headerSize), header);
+        const uint64_t shoff = field(layout, header, layout.shoffAt, layout.wordSize);
+        const uint64_t shentsize = field(layout, header, layout.shentsizeAt, 2);
+        const uint64_t shnum = field(layout, header, layout.shnumAt, 2);
+        if (shoff == 0 || shnum == 0 || shentsize < uint64_t(layout.sectionSize))
+            return addSegments();
+        return addSections(shoff, shentsize, shnum);
     }
 };
 

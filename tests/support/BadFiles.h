@@ -1,0 +1,83 @@
+#pragma once
+
+// The files a code or update image must never be read from, or must be refused as: each made
+// in a folder of the test's own, with the words zqprog uses for it.
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zq::test
+{
+
+enum class BadKind { Missing, Folder, Fifo, Pipe, DevZero, Empty, Seven, TooLarge, Sparse2GiB };
+
+struct BadFile {
+    const char *name;
+    BadKind kind;
+    bool readable;      // read, but too short: refused as an image, not as a file
+    const char *reason; // zqprog's words after "FILE: "
+};
+
+inline const QList<BadFile> &badFiles()
+{
+    static const QList<BadFile> files = {
+        {"missing", BadKind::Missing, false, "does not exist"},
+        {"folder", BadKind::Folder, false, "is a folder"},
+        {"fifo", BadKind::Fifo, false, "is not a regular file (a pipe, socket or device)"},
+        {"pipe", BadKind::Pipe, false, "is not a regular file (a pipe, socket or device)"},
+        {"/dev/zero", BadKind::DevZero, false, "is not a regular file (a pipe, socket or device)"},
+        {"empty", BadKind::Empty, true, "holds 0 bytes; an image needs at least 8"},
+        {"7 bytes", BadKind::Seven, true, "holds 7 bytes; an image needs at least 8"},
+        {"16 MiB + 1", BadKind::TooLarge, false, "is too large"},
+        {"sparse 2 GiB", BadKind::Sparse2GiB, false, "is too large"},
+    };
+    return files;
+}
+
+// Makes the file of that kind as folder/name (a pipe: the read end of a pipe holding a few
+// bytes, named through /proc, whose write end stays open in this process; pipeName stands in
+// for a pipe in another process, e.g. "/dev/stdin" of a child). Empty on failure.
+inline QString makeBadFile(BadKind kind, const QString &folder, const QString &name,
+                           const QString &pipeName = QString())
+{
+    const QString path = QDir(folder).filePath(name);
+    QFile file(path);
+    switch (kind) {
+    case BadKind::Missing:
+        return path;
+    case BadKind::Folder:
+        return QDir().mkpath(path) ? path : QString();
+    case BadKind::Fifo:
+        return mkfifo(QFile::encodeName(path).constData(), 0600) == 0 ? path : QString();
+    case BadKind::Pipe: {
+        if (!pipeName.isEmpty())
+            return pipeName;
+        int ends[2];
+        if (pipe(ends) != 0 || write(ends[1], "\x00\x10\x00\x20\x45\x01\x00\x08", 8) != 8)
+            return QString();
+        return QStringLiteral("/proc/self/fd/") + QString::number(ends[0]);
+    }
+    case BadKind::DevZero:
+        return QStringLiteral("/dev/zero");
+    case BadKind::Empty:
+    case BadKind::Seven:
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(QByteArray(kind == BadKind::Seven ? 7 : 0, '\x01'));
+        return path;
+    case BadKind::TooLarge:
+    case BadKind::Sparse2GiB:
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        return file.resize(kind == BadKind::TooLarge ? (qint64(16) << 20) + 1 : qint64(2) << 30)
+                   ? path
+                   : QString();
+    }
+    return QString();
+}
+
+} // namespace zq::test
