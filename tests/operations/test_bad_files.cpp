@@ -19,23 +19,38 @@ const QString kNoData = QStringLiteral("There aren't any datas to update!");
 struct Operation {
     const char *name;
     std::function<int(zq::ops::Session &)> run;
-    QString unreadableBox;  // the caller's open-failure text
-    QStringList shortTail;  // the log an image of fewer than 8 bytes ends with
-    bool throughDialog;     // the file comes from the update's dialog, not the path line
+    QString unreadableBox; // the caller's open-failure text
+    QStringList shortTail; // the log an image of fewer than 8 bytes ends with
+    bool throughDialog;    // the file comes from the update's dialog, not the path line
 };
 
 QList<Operation> operations()
 {
     return {
-        {"download", zq::ops::downloadToProgrammer, kReadFail,
-         {"", "Download to the programmer flash is fail....."}, false},
-        {"check", zq::ops::checkSpiFlash, kReadFail,
-         {"", "", "Check programmer flash CRC is NG..."}, false},
-        {"program", zq::ops::programTargetOperation, kReadFail,
-         {"", "Program target is fail.....-1"}, false},
-        {"verify", zq::ops::verifyTarget, QStringLiteral("Read file fail,please check the path!"),
-         {"", "", "Check EFlash NG!"}, false},
-        {"firmware update", zq::ops::updateFirmware, kReadFail, {"", "Update MCU is fail....."},
+        {"download",
+         zq::ops::downloadToProgrammer,
+         kReadFail,
+         {"", "Download to the programmer flash is fail....."},
+         false},
+        {"check",
+         zq::ops::checkSpiFlash,
+         kReadFail,
+         {"", "", "Check programmer flash CRC is NG..."},
+         false},
+        {"program",
+         zq::ops::programTargetOperation,
+         kReadFail,
+         {"", "Program target is fail.....-1"},
+         false},
+        {"verify",
+         zq::ops::verifyTarget,
+         QStringLiteral("Read file fail,please check the path!"),
+         {"", "", "Check EFlash NG!"},
+         false},
+        {"firmware update",
+         zq::ops::updateFirmware,
+         kReadFail,
+         {"", "Update MCU is fail....."},
          true},
     };
 }
@@ -171,7 +186,8 @@ private slots:
 
     void anUpdateMustFitTheProgrammersOwnFlash()
     {
-        for (const int length : {zq::ops::kProgrammerFlashSize, zq::ops::kProgrammerFlashSize + 1}) {
+        for (const int length :
+             {zq::ops::kProgrammerFlashSize, zq::ops::kProgrammerFlashSize + 1}) {
             OperationRig rig;
             QByteArray image = codeImage(length);
             // The board's own MCU type in the header, so only the size can stop it.
