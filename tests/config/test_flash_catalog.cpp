@@ -1,7 +1,10 @@
 #include "FlashCatalog.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
+
 #include <climits>
+#include <sys/stat.h>
 
 using zq::config::findFlash;
 using zq::config::FlashEntry;
@@ -137,6 +140,10 @@ private slots:
         QCOMPARE(lookUp("0x1,65536,32768,", 1).size, INT_MIN);
         QCOMPARE(lookUp("0x1,65536,65536,", 1).size, 0);
         QCOMPARE(lookUp("0x1,0xFFFFFFFF,0xFFFFFFFF,", 1).size, 1);
+        // The product itself, which tells that the shown size is not the flash's.
+        QCOMPARE(lookUp("0x1,0x10,0x10,", 1).fullSize, int64_t(256));
+        QCOMPARE(lookUp("0x1,65536,65536,", 1).fullSize, int64_t(1) << 32);
+        QCOMPARE(lookUp("0x1,0xFFFFFFFF,5,", 1).fullSize, int64_t(-5));
     }
 
     void nameKeepsPrintableAsciiOnly()
@@ -214,6 +221,14 @@ private slots:
         QVERIFY(!findFlash(dir.filePath(QStringLiteral("Flash.ini")), 0).matched);
         QVERIFY(!findFlash(dir.path(), 0).matched); // a folder, not a file
         QVERIFY(!findFlash(QString(), 0).matched);
+        // Neither a FIFO without a writer (which would block the read for good) nor a device.
+        const QString fifo = dir.filePath(QStringLiteral("fifo.ini"));
+        QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!findFlash(fifo, 0).matched);
+        QVERIFY(!findFlash(QStringLiteral("/dev/zero"), 0).matched);
+        QVERIFY(clock.elapsed() < 5000);
     }
 
     void catalogueLivesInTheWorkingDirectory()

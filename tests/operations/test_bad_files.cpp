@@ -109,6 +109,31 @@ private slots:
         }
     }
 
+    // Run by ctest as an unprivileged user (tests/operations/CMakeLists.txt).
+    void anImageWithoutReadPermission()
+    {
+        for (const Operation &operation : operations()) {
+            OperationRig rig;
+            rig.frontEnd.mcuType = 3;
+            const QString path = rig.writeFile("locked.bin", codeImage(5000));
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+            if (QFile(path).open(QIODevice::ReadOnly)) {
+                if (qEnvironmentVariableIsSet("ZQ_EXPECT_UNPRIVILEGED"))
+                    QFAIL("meant to run as an unprivileged user, but may read any file");
+                QSKIP("this user reads any file (root?); the unprivileged run covers this");
+            }
+            if (operation.throughDialog)
+                rig.frontEnd.openFileAnswers << path;
+            else
+                rig.frontEnd.codePath = path;
+            QCOMPARE(operation.run(rig.session), zq::ops::kInputRefused);
+            QCOMPARE(rig.frontEnd.boxes.size(), 1);
+            QCOMPARE(rig.frontEnd.boxes[0].text, operation.unreadableBox);
+            QCOMPARE(rig.frontEnd.log, QStringList{path});
+            verifyNothingSent(rig);
+        }
+    }
+
     // Choosing only inspects the file: an unreadable one gets the "Error" box, a short one a
     // summary of what it holds.
     void choosingABadFile()
@@ -182,6 +207,26 @@ private slots:
                      QString("Download to the programmer flash is fail....."));
             verifyNothingSent(rig);
         }
+    }
+
+    // The field keeps the 32-bit product; the log says it is not the flash's size.
+    void aFlashSizeBeyond32BitsIsSaidInTheLog()
+    {
+        QTemporaryDir dir;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QFile catalogue(dir.filePath("Flash.ini"));
+        QVERIFY(catalogue.open(QIODevice::WriteOnly));
+        catalogue.write("[FLASH]\n0xEF4018,256,16777216,BIG,\n");
+        catalogue.close();
+        OperationRig rig;
+        const int connected = zq::ops::connectProgrammer(rig.session);
+        QDir::setCurrent(before);
+        QCOMPARE(connected, 0);
+        QCOMPARE(rig.frontEnd.flashInfos.last(), (QStringList{"0xEF4018", "0", "BIG"}));
+        QCOMPARE(rig.frontEnd.log.last(),
+                 QString("The flash size in Flash.ini is out of range: 4294967296 bytes"));
+        QCOMPARE(rig.session.state.flashCapacity, int64_t(1) << 32);
     }
 
     void anUpdateMustFitTheProgrammersOwnFlash()
