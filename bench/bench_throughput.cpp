@@ -1,11 +1,13 @@
 // Throughput of a 1 MiB program run and a 1 MiB download: through the in-process emulator,
 // through the real libusb path against an emulated kernel (umockdev), and, as the yardstick, a
-// bare libusb loop of the same frames and replies on the same emulated device.
+// bare libusb loop of the same frames and replies on the same emulated device; the libusb figures
+// also with every core busy with other work (the "_loaded" figures).
 
 #include "BareLibusbLoop.h"
 #include "BenchBoard.h"
 #include "BenchImage.h"
 #include "Figures.h"
+#include "MachineLoad.h"
 #include "MockUsbBus.h"
 #include "OperationTiming.h"
 #include "ProgrammerRig.h"
@@ -87,7 +89,8 @@ void measureEmulator(const QByteArray &image)
     printFigure("emulated_download_mbps", download.median());
 }
 
-void measureLibusb(const QByteArray &image)
+// suffix names the figures of a run under load ("_loaded").
+void measureLibusb(const QByteArray &image, const std::string &suffix)
 {
     MockUsbBus bus;
     const int address = bus.plugProgrammer(benchBoard());
@@ -122,22 +125,23 @@ void measureLibusb(const QByteArray &image)
             downloadBlocks.add(false, 0);
         }
     }
-    printFigure("bare_libusb_program_mbps", bareProgram.median());
-    printFigure("bare_libusb_download_mbps", bareDownload.median());
-    printFigure("libusb_program_mbps", program.median());
-    printFigure("libusb_download_mbps", download.median());
+    printFigure("bare_libusb_program_mbps" + suffix, bareProgram.median());
+    printFigure("bare_libusb_download_mbps" + suffix, bareDownload.median());
+    printFigure("libusb_program_mbps" + suffix, program.median());
+    printFigure("libusb_download_mbps" + suffix, download.median());
     const double programRatio = ratio(program.median(), bareProgram.median());
     const double downloadRatio = ratio(download.median(), bareDownload.median());
-    printFigure("libusb_program_vs_bare", programRatio, 3);
-    printFigure("libusb_download_vs_bare", downloadRatio, 3);
-    printFigure("libusb_vs_bare", std::min(programRatio, downloadRatio), 3);
+    printFigure("libusb_program_vs_bare" + suffix, programRatio, 3);
+    printFigure("libusb_download_vs_bare" + suffix, downloadRatio, 3);
+    printFigure("libusb_vs_bare" + suffix, std::min(programRatio, downloadRatio), 3);
     // The block writes alone, the very exchanges of the bare loop: what the program's channel
     // (worker, hand-over, event thread) costs per exchange, without the operations' own checks.
-    printFigure("libusb_program_blocks_mbps", programBlocks.median());
-    printFigure("libusb_download_blocks_mbps", downloadBlocks.median());
+    printFigure("libusb_program_blocks_mbps" + suffix, programBlocks.median());
+    printFigure("libusb_download_blocks_mbps" + suffix, downloadBlocks.median());
     const double programBlocksRatio = ratio(programBlocks.median(), bareProgram.median());
     const double downloadBlocksRatio = ratio(downloadBlocks.median(), bareDownload.median());
-    printFigure("libusb_blocks_vs_bare", std::min(programBlocksRatio, downloadBlocksRatio), 3);
+    printFigure("libusb_blocks_vs_bare" + suffix, std::min(programBlocksRatio, downloadBlocksRatio),
+                3);
 }
 
 } // namespace
@@ -164,6 +168,11 @@ int main(int argc, char **argv)
                              "figures are left out (tools/install-deps.sh usbemu)\n");
         return 0;
     }
-    measureLibusb(image);
+    measureLibusb(image, "");
+    // The same beside one busy process per core: the program's threads must not lose their
+    // turns where a bare loop that blocks in the kernel keeps them.
+    MachineLoad load;
+    printFigure("load_processes", load.processes(), 0);
+    measureLibusb(image, "_loaded");
     return 0;
 }

@@ -160,10 +160,12 @@ bool EmulatedBus::detach(const QString &path, const Board *expected)
             return false;
         slots_.erase(std::find(slots_.begin(), slots_.end(), slot));
     }
+    // The news goes out before the transfers fail, so a host that learns of the loss from a
+    // failed transfer finds the news of the removal already on its way.
+    notify(false, path);
     for (const auto &weak : slot->links)
         if (auto link = weak.lock())
             link->fail();
-    notify(false, path);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,23 +20,34 @@ class Board;
 class DelayedTasks;
 
 // The host's end of one plugged board's two bulk pipes, as the emulated UsbDevice backend uses
-// them. Thread-safe: the worker thread writes and reads while the window's thread may cancel.
+// them. Thread-safe: the worker thread writes and reads while the window's thread may abort or
+// cancel.
 class BoardLink
 {
 public:
+    static constexpr int kGone = -1;    // the board has gone (unplugged, "board gone"), or cancel()
+    static constexpr int kAborted = -2; // abort() of the transfer's ticket, or its time-out
+
     virtual ~BoardLink() = default;
 
-    // Bulk OUT: hands one command frame to the board. False when the board has gone (unplugged,
-    // or its "board gone" fault fired) or the link was cancelled.
-    virtual bool write(const uint8_t *data, int count) = 0;
+    // Bulk OUT: hands one command frame to the board. Returns count, or kGone / kAborted.
+    virtual int send(const uint8_t *data, int count, uint32_t ticket) = 0;
 
-    // Bulk IN: waits for the board's next reply packet and copies at most capacity bytes of it.
-    // Returns the packet's length (0 for a zero-length packet), or -1 when the board has gone or
-    // cancel() was called, including while the call is waiting.
-    virtual int read(uint8_t *buffer, int capacity) = 0;
+    // Bulk IN: waits for the board's next reply packet, at most timeout (0: no limit), and copies
+    // at most capacity bytes of it. Returns the packet's length (0 for a zero-length packet), or
+    // kGone / kAborted, also when they happen while the call is waiting.
+    virtual int receive(uint8_t *buffer, int capacity, uint32_t ticket,
+                        std::chrono::milliseconds timeout) = 0;
+
+    // Ends the transfer that carries ticket (not 0), pending or not yet begun; later ones go on.
+    virtual void abort(uint32_t ticket) = 0;
 
     // Ends a pending or later write/read with failure, from any thread. Idempotent.
     virtual void cancel() = 0;
+
+    // Plain transfers, with no ticket and no time-out.
+    bool write(const uint8_t *data, int count) { return send(data, count, 0) >= 0; }
+    int read(uint8_t *buffer, int capacity) { return receive(buffer, capacity, 0, {}); }
 };
 
 // The emulated USB bus: boards are plugged into it and unplugged from it; each plugged board has

@@ -11,23 +11,54 @@ EmulatedLink::EmulatedLink(std::shared_ptr<Board> board, BusEvents events)
 {
 }
 
-bool EmulatedLink::write(const uint8_t *data, int count)
+int EmulatedLink::send(const uint8_t *data, int count, uint32_t ticket)
 {
     if (failed() || count < 0 || (data == nullptr && count > 0))
-        return false;
+        return kGone;
     const char command = count >= 3 ? char(data[2]) : 0;
     const FrameFaults faults = board_->faults().onFrame(command);
     if (faults.boardGone) {
         fail();
         events_.boardGone();
-        return false;
+        return kGone;
+    }
+    if (faults.holdMs > 0) {
+        const int held = hold(ticket, faults);
+        if (held != 0)
+            return held;
     }
     Board::Response response = board_->handleFrame(data, size_t(count));
     faults.damage(response.replies);
     queue(response.replies, faults);
     if (response.restartInto)
         restartAfterReply(*response.restartInto);
-    return true;
+    return count;
+}
+
+// The board NAKs the frame for a while. 0 when it then takes the frame.
+int EmulatedLink::hold(uint32_t ticket, const FrameFaults &faults)
+{
+    const auto until = Clock::now() + std::chrono::milliseconds(faults.holdMs);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_until(lock, until,
+                        [&] { return failed_ || (!faults.holdIgnoresAbort && aborted(ticket)); });
+    if (failed_)
+        return kGone;
+    return aborted(ticket) && !faults.holdIgnoresAbort ? kAborted : 0;
+}
+
+bool EmulatedLink::aborted(uint32_t ticket) const
+{
+    return ticket != 0 && ticket == abortedTicket_;
+}
+
+void EmulatedLink::abort(uint32_t ticket)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abortedTicket_ = ticket;
+    }
+    changed_.notify_all();
 }
 
 void EmulatedLink::queue(const std::vector<Packet> &replies, const FrameFaults &faults)
@@ -56,14 +87,16 @@ void EmulatedLink::restartAfterReply(BoardMode mode)
     events_.restart(mode);
 }
 
-int EmulatedLink::read(uint8_t *buffer, int capacity)
+int EmulatedLink::receive(uint8_t *buffer, int capacity, uint32_t ticket,
+                          std::chrono::milliseconds timeout)
 {
     int count = 0;
     std::optional<BoardMode> restart;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!waitForPacket(lock))
-            return -1;
+        const int waited = waitForPacket(lock, ticket, timeout);
+        if (waited != 0)
+            return waited;
         count = take(buffer, capacity);
         restart = restartDue();
     }
@@ -72,17 +105,27 @@ int EmulatedLink::read(uint8_t *buffer, int capacity)
     return count;
 }
 
-bool EmulatedLink::waitForPacket(std::unique_lock<std::mutex> &lock)
+// 0 when a packet is ready to be taken.
+int EmulatedLink::waitForPacket(std::unique_lock<std::mutex> &lock, uint32_t ticket,
+                                std::chrono::milliseconds timeout)
 {
+    const bool limited = timeout.count() > 0;
+    const Clock::time_point giveUp = Clock::now() + timeout;
     for (;;) {
         if (failed_)
-            return false;
-        if (pipe_.empty())
+            return kGone;
+        if (aborted(ticket) || (limited && Clock::now() >= giveUp))
+            return kAborted;
+        Clock::time_point wakeAt = limited ? giveUp : Clock::time_point::max();
+        if (!pipe_.empty()) {
+            if (pipe_.front().readyAt <= Clock::now())
+                return 0;
+            wakeAt = std::min(wakeAt, pipe_.front().readyAt);
+        }
+        if (wakeAt == Clock::time_point::max())
             changed_.wait(lock);
-        else if (pipe_.front().readyAt > Clock::now())
-            changed_.wait_until(lock, pipe_.front().readyAt);
         else
-            return true;
+            changed_.wait_until(lock, wakeAt);
     }
 }
 

@@ -28,8 +28,10 @@ public:
 
     EmulatedLink(std::shared_ptr<Board> board, BusEvents events);
 
-    bool write(const uint8_t *data, int count) override;
-    int read(uint8_t *buffer, int capacity) override;
+    int send(const uint8_t *data, int count, uint32_t ticket) override;
+    int receive(uint8_t *buffer, int capacity, uint32_t ticket,
+                std::chrono::milliseconds timeout) override;
+    void abort(uint32_t ticket) override;
     void cancel() override;
 
     // The board left the bus: a restart it was about to make is moot.
@@ -49,7 +51,10 @@ private:
     bool failed() const;
     void queue(const std::vector<Packet> &replies, const FrameFaults &faults);
     void restartAfterReply(BoardMode mode);
-    bool waitForPacket(std::unique_lock<std::mutex> &lock);
+    int hold(uint32_t ticket, const FrameFaults &faults);
+    bool aborted(uint32_t ticket) const; // mutex_ held
+    int waitForPacket(std::unique_lock<std::mutex> &lock, uint32_t ticket,
+                      std::chrono::milliseconds timeout);
     int take(uint8_t *buffer, int capacity);
     std::optional<BoardMode> restartDue();
 
@@ -59,6 +64,7 @@ private:
     std::condition_variable changed_;
     std::deque<Queued> pipe_;
     bool failed_ = false;
+    uint32_t abortedTicket_ = 0;
     std::optional<PendingRestart> restart_;
 };
 

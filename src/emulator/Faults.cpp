@@ -35,6 +35,11 @@ void apply(const Fault &fault, FrameFaults &faults)
     case FaultKind::Latency:
         faults.latencyMs += fault.delayMs;
         break;
+    case FaultKind::HeldFrame:
+    case FaultKind::HeldFrameTaken:
+        faults.holdMs += fault.delayMs;
+        faults.holdIgnoresAbort |= fault.kind == FaultKind::HeldFrameTaken;
+        break;
     }
 }
 

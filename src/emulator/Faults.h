@@ -10,14 +10,18 @@ namespace zq::emu
 {
 
 enum class FaultKind {
-    NoReply,       // the frame is carried out, its replies never come
-    LateReply,     // the replies come delayMs late
-    WrongLength,   // the final reply loses its last byte
-    WrongMarker,   // the final reply's byte 2 is one too high (CRC still right)
-    BadReplyCrc,   // the final reply's CRC does not match its bytes
-    FailingStatus, // the final reply reports failure (CRC still right)
-    BoardGone,     // the board drops off the bus instead of taking the frame
-    Latency,       // every reply packet of the frame takes delayMs more
+    NoReply,        // the frame is carried out, its replies never come
+    LateReply,      // the replies come delayMs late
+    WrongLength,    // the final reply loses its last byte
+    WrongMarker,    // the final reply's byte 2 is one too high (CRC still right)
+    BadReplyCrc,    // the final reply's CRC does not match its bytes
+    FailingStatus,  // the final reply reports failure (CRC still right)
+    BoardGone,      // the board drops off the bus instead of taking the frame
+    Latency,        // every reply packet of the frame takes delayMs more
+    HeldFrame,      // the board holds the frame's OUT transfer delayMs before it takes it; a host
+                    // that aborts the transfer meanwhile ends it, and the frame never arrives
+    HeldFrameTaken, // as HeldFrame, but the host's abort comes too late: the board takes the
+                    // frame after delayMs all the same and answers it
 };
 
 // One fault switch: what goes wrong, on which frame, and for which command letter.
@@ -48,6 +52,8 @@ struct FrameFaults {
     bool boardGone = false;
     int lateMs = 0;
     int latencyMs = 0;
+    int holdMs = 0;
+    bool holdIgnoresAbort = false;
 
     // Drops or damages the frame's replies; timing is the link's business.
     void damage(std::vector<Packet> &replies) const;

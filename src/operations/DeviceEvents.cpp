@@ -11,11 +11,7 @@ namespace zq::ops
 void stopProgrammer(Session &session)
 {
     session.usbDevice.close();
-    // Closing fails a pending transfer at once, so the worker reaches the top of its loop soon.
-    while (session.burnCtrl.isRunning()) {
-        session.burnCtrl.stopRequest.store(1, std::memory_order_release);
-        QThread::yieldCurrentThread();
-    }
+    session.burnCtrl.stopWorker();
 }
 
 void deviceArrived(Session &session, const QString &name)

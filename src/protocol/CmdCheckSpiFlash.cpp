@@ -33,7 +33,7 @@ int progressPercent(uint32_t checked, uint32_t total)
 int CommandSet::CMD_CHECK_SPIFLASH(uint32_t expectedCrc, uint32_t startAddress, uint32_t length)
 {
     static const ReplyRule rule{kReplySize, ReplyRule::Length::Exact, 'Y', "CRC error:"};
-    Transaction transaction(burnCtrl_, frontEnd_, WaitStyle::Millisecond);
+    Transaction transaction(burnCtrl_, frontEnd_, WaitStyle::Millisecond, wait_);
     const int frameLength =
         buildCheckFrame(burnCtrl_.txBuffer, 'I', startAddress, length, expectedCrc);
     if (transaction.send(frameLength, 1000) != 0)

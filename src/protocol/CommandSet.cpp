@@ -9,14 +9,14 @@
 namespace zq::protocol
 {
 
-CommandSet::CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd)
-    : burnCtrl_(burnCtrl), frontEnd_(frontEnd)
+CommandSet::CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, HandOverWait &wait)
+    : burnCtrl_(burnCtrl), frontEnd_(frontEnd), wait_(wait)
 {
 }
 
 int CommandSet::exchange(int32_t frameLength, const Exchange &rules)
 {
-    Transaction transaction(burnCtrl_, frontEnd_, rules.style);
+    Transaction transaction(burnCtrl_, frontEnd_, rules.style, wait_);
     const int result = transaction.run(frameLength, rules.sendTries, rules.replyTries);
     if (result != 0)
         return result;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ConnectReply.h"
-#include "PollWait.h"
+#include "HandOverWait.h"
 #include "ReplyCheck.h"
 
 #include <cstdint>
@@ -25,7 +25,9 @@ namespace zq::protocol
 class CommandSet
 {
 public:
-    CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd);
+    // wait: how the window's thread waits for the worker (tests give it a clock of their own).
+    CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd,
+               HandOverWait &wait = HandOverWait::system());
 
     // 'K': fills identity when the answer has the right length and CRC; judging its mode byte is
     // left to the caller.
@@ -67,6 +69,7 @@ private:
 
     USB_BURN_CTRL &burnCtrl_;
     FrontEnd &frontEnd_;
+    HandOverWait &wait_;
 };
 
 } // namespace zq::protocol

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "PollWait.h"
+#include "HandOverWait.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
 class USB_BURN_CTRL;
 
@@ -16,23 +18,30 @@ namespace zq::protocol
 
 // One command's exchange with the transfer worker: the frame already in txBuffer goes out, then
 // one reply (or, for a command that reports progress, several) comes back in rxBuffer. Runs on the
-// window's thread, which keeps its events flowing between the waits. Try counts are counts of
-// polling passes; each pass looks at a flag once.
+// window's thread, which lets its events run between the waits. A command's try counts are
+// time-outs here (see HandOverWait); a lost device ends a wait at once.
 //
-// Each transaction has a number of its own, which the worker copies into every reply it reads for
-// it. A reply that arrives after its transaction gave up carries an older number and is dropped
-// unseen, so it can never pass as the reply of a later command.
+// Every request carries a number that the worker stamps on what it hands back, so a confirmation
+// or a reply that arrives after its request was given up is never taken for a later one. A wait
+// that gives up ends what it asked for: the request is taken back if the worker has not taken it,
+// and otherwise the transfer is aborted and the transaction returns only once the worker is free
+// again. When the board got a frame whose reply was given up on, the worker drains what the
+// board still sends before the next frame goes out.
 class Transaction
 {
 public:
-    Transaction(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, WaitStyle style);
+    Transaction(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, WaitStyle style,
+                HandOverWait &wait = HandOverWait::system());
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
 
     // Hands txLength bytes of txBuffer to the worker and waits for it to confirm the write.
-    // 0, or -1 when sendTries passes go by without the confirmation.
+    // 0, or -1 when sendTries passes go by without the confirmation or the device is lost.
     int send(int32_t txLength, int sendTries);
 
     // Asks for one reply and waits for it; 0 with the reply in rxBuffer and rxLength, or -2 when
-    // replyTries passes go by without one.
+    // replyTries passes go by without one or the device is lost.
     int awaitReply(int replyTries);
 
     // Lets the worker deliver a further reply to the same transaction.
@@ -41,14 +50,28 @@ public:
     // send, then awaitReply: the exchange of every single-reply command.
     int run(int32_t txLength, int sendTries, int replyTries);
 
+    // How long a transfer given up on may take to end after its abort before the link is taken
+    // for broken and the device closed.
+    static constexpr auto kAbortGrace = std::chrono::seconds(1);
+
 private:
-    bool replyArrived();
-    void withdrawRequests();
+    enum class Waited { Arrived, Lost, GaveUp };
+
+    uint32_t post(std::atomic<uint8_t> &request);
+    Waited waitFor(HandOverWait::Clock::duration timeout, const std::function<bool()> &arrived);
+    bool confirmed() const;
+    bool replyIn();
+    bool staleReply() const;
+    uint64_t ownMarkers() const; // the reply markers this command's frame may be answered with
+    bool lost() const;
+    void abandon(std::atomic<uint8_t> &request, bool sending);
 
     USB_BURN_CTRL &burnCtrl_;
     FrontEnd &frontEnd_;
     WaitStyle style_;
-    uint32_t number_ = 0;
+    HandOverWait &wait_;
+    uint32_t number_ = 0; // the request waited for
+    uint8_t letter_ = 0;  // the command letter of the frame sent
 };
 
 } // namespace zq::protocol

@@ -17,11 +17,25 @@ public:
     ~EmulatedChannel() override { link_->cancel(); }
 
     PipeInfo pipes() const override { return {3, 0x81, 0x01}; }
-    bool write(const uint8_t *data, int32_t count) override { return link_->write(data, count); }
-    int read(uint8_t *buffer, int capacity) override { return link_->read(buffer, capacity); }
+    int write(const uint8_t *data, int32_t count, TransferTicket ticket) override
+    {
+        return ended(link_->send(data, count, ticket.number));
+    }
+    int read(uint8_t *buffer, int capacity, TransferTicket ticket) override
+    {
+        return ended(link_->receive(buffer, capacity, ticket.number, ticket.timeout));
+    }
+    void abort(uint32_t ticket) override { link_->abort(ticket); }
     void cancel() override { link_->cancel(); }
 
 private:
+    static int ended(int result)
+    {
+        if (result == emu::BoardLink::kAborted)
+            return kTransferAborted;
+        return result < 0 ? kTransferFailed : result;
+    }
+
     std::shared_ptr<emu::BoardLink> link_;
 };
 

@@ -1,6 +1,5 @@
 #include "UsbBurnCtrl.h"
 
-#include "IdlePacer.h"
 #include "ThreadEndAnnotation.h"
 #include "UsbDevice.h"
 
@@ -10,36 +9,9 @@ namespace
 constexpr auto kAcquire = std::memory_order_acquire;
 constexpr auto kRelease = std::memory_order_release;
 
-void sendFrame(USB_BURN_CTRL &ctrl)
-{
-    const int32_t length = ctrl.txLength.load(kAcquire);
-    ctrl.txRequest.store(0, kRelease);
-    if (ctrl.device->write(ctrl.txBuffer, length) == -1)
-        ctrl.stopRequest.store(1, kRelease);
-    // Set even after a failure: the window's thread waits for the call to return, not for it
-    // to succeed; the missing reply tells it the rest.
-    ctrl.txDone.store(1, kRelease);
-}
-
-// False when the device is lost and the worker must end.
-bool receivePacket(USB_BURN_CTRL &ctrl)
-{
-    // The number is taken with the request, so a reply that arrives after its transaction gave
-    // up still carries that transaction's number and the next one can tell it is not its own.
-    const uint32_t number = ctrl.requestNumber.load(kAcquire);
-    ctrl.rxRequest.store(0, kRelease);
-    const int received = ctrl.device->read(ctrl.rxBuffer);
-    if (received == -1) {
-        ctrl.replyNumber.store(number, kRelease);
-        ctrl.rxDone.store(2, kRelease);
-        return false;
-    }
-    // Length, then number, then the flag: whoever sees its own number also sees this length.
-    ctrl.rxLength.store(received, kRelease);
-    ctrl.replyNumber.store(number, kRelease);
-    ctrl.rxDone.store(1, kRelease);
-    return true;
-}
+// A board that keeps talking after it was given up on is still drained no longer than this; the
+// next command then sorts out what it hears.
+constexpr auto kDrainLimit = std::chrono::seconds(5);
 
 } // namespace
 
@@ -47,36 +19,193 @@ USB_BURN_CTRL::USB_BURN_CTRL(QObject *parent) : QThread(parent) {}
 
 USB_BURN_CTRL::~USB_BURN_CTRL()
 {
+    stopWorker();
+    zq::usb::observeThreadEnd(this);
+}
+
+void USB_BURN_CTRL::stopWorker()
+{
     // A read the programmer never answers would hold the worker for ever: end it first.
     if (isRunning() && device)
         device->close();
     while (isRunning()) {
         stopRequest.store(1, kRelease);
-        QThread::yieldCurrentThread();
+        wakeWorker();
+        wait(10);
     }
     wait();
-    zq::usb::observeThreadEnd(this);
+}
+
+void USB_BURN_CTRL::wakeWorker()
+{
+    // Taking the lock between the flag's store and the notification means the worker is either
+    // still to test its flags or already asleep, never in between: no wake-up is lost.
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+    }
+    workerWake_.notify_one();
+}
+
+void USB_BURN_CTRL::wakeWindow()
+{
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        ++windowSignals_;
+    }
+    windowWake_.notify_all();
+}
+
+void USB_BURN_CTRL::waitForWorker(std::chrono::steady_clock::duration limit,
+                                  const std::function<bool()> &ready)
+{
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    const uint64_t seen = windowSignals_;
+    windowWake_.wait_for(lock, limit, [&] { return windowSignals_ != seen || ready(); });
+}
+
+void USB_BURN_CTRL::abortTransfer(uint32_t number)
+{
+    abortedNumber.store(number, kRelease);
+    if (device)
+        device->abortTransfer(number);
+}
+
+bool USB_BURN_CTRL::hasWork() const
+{
+    return stopRequest.load(kAcquire) == 1 || hasRequest() || listening();
+}
+
+bool USB_BURN_CTRL::hasRequest() const
+{
+    return txRequest.load(kAcquire) == 1 || rxRequest.load(kAcquire) == 1 ||
+           drainRequest.load(kAcquire) == 1;
+}
+
+void USB_BURN_CTRL::waitForWork()
+{
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    workerWake_.wait(lock, [this] { return hasWork(); });
+}
+
+void USB_BURN_CTRL::finish(uint32_t number, Outcome outcome)
+{
+    lastTransfer.store(outcome, kRelease);
+    finishedNumber.store(number, kRelease);
+    wakeWindow();
+}
+
+// False when the write failed: the device is closed and the worker ends at its next pass.
+bool USB_BURN_CTRL::sendFrame()
+{
+    // The request was taken by an exchange, so its number and length, stored before the flag,
+    // are the ones read here.
+    const uint32_t number = requestNumber.load(kAcquire);
+    const int32_t length = txLength.load(kAcquire);
+    const int written = device->write(txBuffer, length, {number, {}});
+    const Outcome outcome = written == 1                           ? Completed
+                            : written == zq::usb::kTransferAborted ? Aborted
+                                                                   : Failed;
+    if (outcome == Failed)
+        stopRequest.store(1, kRelease);
+    // Set after a failure too: the window's thread waits for the call to return, not for it to
+    // succeed; the missing reply tells it the rest.
+    sentNumber.store(number, kRelease);
+    txDone.store(1, kRelease);
+    finish(number, outcome);
+    return outcome != Failed;
+}
+
+// False when the device is lost and the worker must end.
+bool USB_BURN_CTRL::receivePacket()
+{
+    const uint32_t number = requestNumber.load(kAcquire);
+    const int received = device->read(rxBuffer, {number, {}});
+    if (received == zq::usb::kTransferAborted) {
+        finish(number, Aborted); // given up by the window's thread: nothing to hand back
+        return true;
+    }
+    if (received < 0) {
+        replyNumber.store(number, kRelease);
+        rxDone.store(2, kRelease);
+        finish(number, Failed);
+        return false;
+    }
+    // Length, then number, then the flag: whoever sees its own number also sees this length.
+    rxLength.store(received, kRelease);
+    replyNumber.store(number, kRelease);
+    rxDone.store(1, kRelease);
+    finish(number, Completed);
+    return true;
+}
+
+// Reads and drops what the board still sends for frames whose replies were given up on.
+// False when the device is lost meanwhile.
+bool USB_BURN_CTRL::drainPipe()
+{
+    const auto now = std::chrono::steady_clock::now();
+    listenUntil_ = now + kOwedReplyLimit;
+    uint8_t scrap[UsbDevice::kReadSize];
+    while (stopRequest.load(kAcquire) != 1 &&
+           std::chrono::steady_clock::now() < now + kDrainLimit) {
+        const int received = device->read(scrap, {0, kDrainQuiet});
+        if (received == zq::usb::kTransferAborted)
+            return true; // quiet
+        if (!dropPacket(received, scrap))
+            return false;
+    }
+    return true;
+}
+
+bool USB_BURN_CTRL::listening() const
+{
+    return betweenTransactions.load(kAcquire) == 1 &&
+           std::chrono::steady_clock::now() < listenUntil_;
+}
+
+// One idle read for replies still owed; false when the device is lost meanwhile.
+bool USB_BURN_CTRL::listenOnce()
+{
+    uint8_t scrap[UsbDevice::kReadSize];
+    const int received = device->read(scrap, {0, kIdleListen});
+    return received == zq::usb::kTransferAborted || dropPacket(received, scrap);
+}
+
+// A packet nobody waits for; false when the read failed instead and the device is lost.
+bool USB_BURN_CTRL::dropPacket(int received, const uint8_t *packet)
+{
+    if (received < 0) {
+        rxDone.store(2, kRelease);
+        wakeWindow();
+        return false;
+    }
+    if (received >= 3)
+        owedReplies.fetch_and(~owedMarkerBit(packet[2]), std::memory_order_acq_rel);
+    return true;
 }
 
 void USB_BURN_CTRL::run()
 {
     stopRequest.store(0, kRelease);
-    zq::usb::IdlePacer pacer;
-    while (stopRequest.load(kAcquire) != 1) {
-        const bool sending = txRequest.load(kAcquire) == 1;
-        if (sending) {
-            pacer.requestServed();
-            sendFrame(*this);
-        }
-        // A receive request already waiting when the write returns is served in this pass.
-        if (rxRequest.load(kAcquire) == 1) {
-            pacer.requestServed();
-            if (!receivePacket(*this))
+    for (;;) {
+        waitForWork();
+        if (stopRequest.load(kAcquire) == 1)
+            break;
+        if (!hasRequest()) { // woken only to listen for replies still owed
+            if (!listenOnce())
                 break;
-        } else if (!sending) {
-            pacer.idlePass();
+            continue;
         }
+        if (drainRequest.exchange(0, std::memory_order_acq_rel) == 1 && !drainPipe())
+            break;
+        // Each request is taken with an exchange, so that a request the window's thread takes
+        // back at the same moment is carried out by exactly one side: never, or by the worker.
+        if (txRequest.exchange(0, std::memory_order_acq_rel) == 1)
+            sendFrame();
+        // A receive request already waiting when the write returns is served in this pass.
+        if (rxRequest.exchange(0, std::memory_order_acq_rel) == 1 && !receivePacket())
+            break;
     }
     stopRequest.store(0, kRelease);
+    wakeWindow();
     zq::usb::announceThreadEnd(this);
 }

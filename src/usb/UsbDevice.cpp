@@ -61,27 +61,48 @@ int UsbDevice::close()
 
 int UsbDevice::write(const uint8_t *data, int32_t count)
 {
-    const std::shared_ptr<UsbChannel> channel = currentChannel();
-    if (!channel)
-        return -1;
-    if (!channel->write(data, count)) {
-        closeAfterFailure(channel);
-        return -1;
-    }
-    return 1;
+    return write(data, count, zq::usb::TransferTicket{});
 }
 
 int UsbDevice::read(uint8_t *buffer)
 {
+    return read(buffer, zq::usb::TransferTicket{});
+}
+
+int UsbDevice::write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket)
+{
     const std::shared_ptr<UsbChannel> channel = currentChannel();
     if (!channel)
-        return -1;
-    const int received = channel->read(buffer, kReadSize);
+        return zq::usb::kTransferFailed;
+    const int written = channel->write(data, count, ticket);
+    if (written == zq::usb::kTransferAborted)
+        return written;
+    if (written < 0) {
+        closeAfterFailure(channel);
+        return zq::usb::kTransferFailed;
+    }
+    return 1;
+}
+
+int UsbDevice::read(uint8_t *buffer, zq::usb::TransferTicket ticket)
+{
+    const std::shared_ptr<UsbChannel> channel = currentChannel();
+    if (!channel)
+        return zq::usb::kTransferFailed;
+    const int received = channel->read(buffer, kReadSize, ticket);
+    if (received == zq::usb::kTransferAborted)
+        return received;
     if (received < 0) {
         closeAfterFailure(channel);
-        return -1;
+        return zq::usb::kTransferFailed;
     }
     return std::min(received, kReadSize);
+}
+
+void UsbDevice::abortTransfer(uint32_t ticket)
+{
+    if (const std::shared_ptr<UsbChannel> channel = currentChannel())
+        channel->abort(ticket);
 }
 
 QString UsbDevice::devicePath() const

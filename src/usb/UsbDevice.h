@@ -37,6 +37,13 @@ public:
     int write(const uint8_t *data, int32_t count); // 1 or -1
     int read(uint8_t *buffer);                     // 0..512 bytes received, or -1
 
+    // The worker's transfers, which the window's thread can end one by one with abortTransfer
+    // (a wait that gave up) without closing the device. Besides the results above they may give
+    // zq::usb::kTransferAborted; the device then stays open.
+    int write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket);
+    int read(uint8_t *buffer, zq::usb::TransferTicket ticket);
+    void abortTransfer(uint32_t ticket);
+
     QString devicePath() const; // the last successful open's path; kept after close
     uint8_t speed() const { return speed_; }
     uint8_t inPipe() const { return inPipe_; }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,10 +11,25 @@
 namespace zq::usb
 {
 
+// What a transfer that moved no data came to. A count of bytes (0 or more) means it completed.
+enum TransferEnd : int {
+    kTransferFailed = -1,  // the device is gone or broken: the channel is of no further use
+    kTransferAborted = -2, // ended by abort() or by its time-out; the channel stays usable
+};
+
+// Each transfer carries a ticket, the number of the request it carries out, so that abort() ends
+// exactly that transfer: pending, or not yet started (the worker may be on its way to it), but
+// never a later one. Ticket 0 is never aborted; such transfers end by their time-out or by
+// cancel().
+struct TransferTicket {
+    uint32_t number = 0;
+    std::chrono::milliseconds timeout{0}; // 0: none
+};
+
 // One opened device's raw pipes. Created by a transport; used by UsbDevice only.
-// write/read run on the worker thread; cancel() may run on any thread and makes a pending or later
-// transfer fail promptly. The channel's handles are released once, in its destructor, which runs
-// only after every transfer on it has returned.
+// write/read run on the worker thread; abort() and cancel() may run on any thread. cancel() makes
+// a pending or later transfer fail promptly. The channel's handles are released once, in its
+// destructor, which runs only after every transfer on it has returned.
 class UsbChannel
 {
 public:
@@ -25,8 +41,12 @@ public:
 
     virtual ~UsbChannel() = default;
     virtual PipeInfo pipes() const = 0;
-    virtual bool write(const uint8_t *data, int32_t count) = 0;
-    virtual int read(uint8_t *buffer, int capacity) = 0; // bytes received, or -1
+    // Bytes written, or a TransferEnd. An aborted write that had already gone out whole counts
+    // as written: the board has the frame.
+    virtual int write(const uint8_t *data, int32_t count, TransferTicket ticket) = 0;
+    // Bytes received, or a TransferEnd.
+    virtual int read(uint8_t *buffer, int capacity, TransferTicket ticket) = 0;
+    virtual void abort(uint32_t ticket) = 0;
     virtual void cancel() = 0;
 };
 

@@ -194,6 +194,10 @@ QString faultName(FaultKind kind)
         return QStringLiteral("board gone");
     case FaultKind::Latency:
         return QStringLiteral("slow replies");
+    case FaultKind::HeldFrame:
+        return QStringLiteral("held frame");
+    case FaultKind::HeldFrameTaken:
+        return QStringLiteral("held frame, taken");
     }
     return QStringLiteral("?");
 }

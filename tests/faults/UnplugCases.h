@@ -77,15 +77,20 @@ inline void runUnplugCase()
                      });
     if (frame != kBetweenBlocks)
         bench.board().faults().arm(Fault::nth(FaultKind::NoReply, frame).onCommand(command));
+    QElapsedTimer sinceUnplug;
     WhenReplyHeld unplugger(bench, [&] {
         if (frame == kBetweenBlocks)
             return;
         unplugged = true;
+        sinceUnplug.start();
         unplugHeldBoard(bench);
     });
 
     QCOMPARE(bench.run(), log);
     QVERIFY(unplugged);
+    // A lost board ends the wait at once: no operation waits out its time-outs after it.
+    if (sinceUnplug.isValid())
+        QVERIFY2(sinceUnplug.elapsed() < 5000, "the operation went on waiting for a lost board");
     QCOMPARE(bench.enabledButtons(), buttons);
     QVERIFY(!bench.window().device().isOpen());
     QVERIFY(!bench.window().worker().isRunning());

@@ -17,7 +17,8 @@ namespace zq::test
 
 // Plays the transfer worker's half of the hand-over on a real USB_BURN_CTRL, without its run loop
 // or any device: it takes each frame the window's thread offers and answers each read request
-// from a script. Frames and read requests are recorded for the test to inspect.
+// from a script. A transfer it does not finish stays pending until the window's thread aborts
+// it, as on a real pipe. Frames and read requests are recorded for the test to inspect.
 class ScriptedWorker
 {
 public:
@@ -45,10 +46,11 @@ public:
     void stayQuiet() { push({Answer::Quiet, {}, {}}); }
     // The next read request ends as a read on a lost device does (rxDone = 2).
     void loseDevice() { push({Answer::Lost, {}, {}}); }
-    // The next read request is answered only after the window gave up on it: the reply comes
-    // when the next frame is offered, before that frame's write is confirmed, just as a worker
-    // blocked in its read would deliver it.
+    // The next read request is answered only after the window gave up on it: the reply waits in
+    // the pipe, where a drain drops it, or else the next read finds it.
     void replyLate(const QByteArray &bytes) { push({Answer::Late, bytes, {}}); }
+    // As replyLate, but the reply comes only after the drain has found the pipe quiet.
+    void replyAfterDrain(const QByteArray &bytes) { push({Answer::AfterDrain, bytes, {}}); }
     // The next read request first gets a reply stamped with an earlier transaction's number;
     // once the window has dropped it (rxDone back to 0), the right reply follows.
     void replyAfterStray(const QByteArray &stray, const QByteArray &bytes)
@@ -62,11 +64,18 @@ public:
         return frames_;
     }
     int readRequests() const { return readRequests_.load(); }
+    int drained() const { return drained_.load(); }
+    // In a transfer that only an abort ends, and not yet aborted.
+    bool hanging() const
+    {
+        const uint32_t number = hangingOn_.load();
+        return number != 0 && ctrl_.abortedNumber.load() != number;
+    }
     // True when the stray reply was dropped by the window (rxDone cleared) before the right one.
     bool strayDropped() const { return strayDropped_.load(); }
 
 private:
-    enum class Answer { Reply, Quiet, Lost, Late, AfterStray };
+    enum class Answer { Reply, Quiet, Lost, Late, AfterDrain, AfterStray };
     struct Step {
         Answer answer;
         QByteArray bytes;
@@ -93,36 +102,64 @@ private:
     void loop()
     {
         while (!stop_.load()) {
-            if (ctrl_.txRequest.load() == 1)
+            if (ctrl_.drainRequest.exchange(0) == 1)
+                drain();
+            if (ctrl_.txRequest.exchange(0) == 1)
                 takeFrame();
-            else if (ctrl_.rxRequest.load() == 1)
+            else if (ctrl_.rxRequest.exchange(0) == 1)
                 serveRead();
             else
                 std::this_thread::yield();
         }
     }
 
+    void finish(uint32_t number, USB_BURN_CTRL::Outcome outcome)
+    {
+        ctrl_.lastTransfer.store(outcome);
+        ctrl_.finishedNumber.store(number);
+        ctrl_.wakeWindow();
+    }
+
+    // A transfer the board never finishes: it ends when the window's thread aborts it.
+    void hangUntilAborted(uint32_t number)
+    {
+        hangingOn_.store(number);
+        while (ctrl_.abortedNumber.load() != number && !stop_.load())
+            std::this_thread::yield();
+        hangingOn_.store(0);
+        finish(number, USB_BURN_CTRL::Aborted);
+    }
+
+    void drain()
+    {
+        if (hasLate_.exchange(false)) {
+            ++drained_;
+            ctrl_.owedReplies.fetch_and(~USB_BURN_CTRL::owedMarkerBit(uint8_t(late_.at(2))));
+        }
+    }
+
     void takeFrame()
     {
+        const uint32_t number = ctrl_.requestNumber.load();
         const int32_t length = ctrl_.txLength.load();
-        ctrl_.txRequest.store(0);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             frames_ << QByteArray(reinterpret_cast<const char *>(ctrl_.txBuffer), length);
         }
-        if (hasLate_) {
-            deliver(late_, lateNumber_);
-            hasLate_ = false;
-        }
-        if (confirm_.load())
-            ctrl_.txDone.store(1);
+        if (!confirm_.load())
+            return hangUntilAborted(number);
+        ctrl_.sentNumber.store(number);
+        ctrl_.txDone.store(1);
+        finish(number, USB_BURN_CTRL::Completed);
     }
 
     void serveRead()
     {
         const uint32_t number = ctrl_.requestNumber.load();
-        ctrl_.rxRequest.store(0);
         ++readRequests_;
+        // What the pipe still held comes first.
+        if (hasLate_.exchange(false) || pastDrain_.exchange(false))
+            return deliver(late_, number);
         const Step step = next();
         switch (step.answer) {
         case Answer::Reply:
@@ -130,15 +167,18 @@ private:
             deliver(step.bytes, number);
             break;
         case Answer::Quiet:
+            hangUntilAborted(number);
             break;
         case Answer::Lost:
             ctrl_.replyNumber.store(number);
             ctrl_.rxDone.store(2);
+            finish(number, USB_BURN_CTRL::Failed);
             break;
         case Answer::Late:
+        case Answer::AfterDrain:
+            hangUntilAborted(number);
             late_ = step.bytes;
-            lateNumber_ = number;
-            hasLate_ = true;
+            (step.answer == Answer::Late ? hasLate_ : pastDrain_).store(true);
             break;
         case Answer::AfterStray:
             deliver(step.stray, number - 1);
@@ -165,6 +205,7 @@ private:
         ctrl_.rxLength.store(bytes.size());
         ctrl_.replyNumber.store(number);
         ctrl_.rxDone.store(1);
+        finish(number, USB_BURN_CTRL::Completed);
     }
 
     USB_BURN_CTRL &ctrl_;
@@ -175,9 +216,11 @@ private:
     std::atomic<bool> confirm_{true};
     std::atomic<int> readRequests_{0};
     std::atomic<bool> strayDropped_{false};
+    std::atomic<int> drained_{0};
+    std::atomic<uint32_t> hangingOn_{0};
     QByteArray late_;
-    uint32_t lateNumber_ = 0;
-    bool hasLate_ = false;
+    std::atomic<bool> hasLate_{false};
+    std::atomic<bool> pastDrain_{false};
     std::thread thread_;
 };
 

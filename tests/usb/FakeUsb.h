@@ -35,35 +35,56 @@ public:
 
     PipeInfo pipes() const override { return pipes_; }
 
-    bool write(const uint8_t *data, int32_t count) override
+    // While writes are held, a write blocks until released, aborted or cancelled; an abort comes
+    // too late for it when told so (the frame has gone out).
+    int write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket) override
     {
         std::unique_lock<std::mutex> lock(mutex_);
         ++writes;
         written.append(reinterpret_cast<const char *>(data), count);
         ++inFlight_;
-        changed_.wait(lock, [&] { return cancelled_ || !holdWrites_; });
+        changed_.wait(lock, [&] { return cancelled_ || aborted(ticket) || !holdWrites_; });
         --inFlight_;
-        return !cancelled_ && !failWrites_;
+        if (cancelled_ || failWrites_)
+            return zq::usb::kTransferFailed;
+        if (aborted(ticket) && !abortComesLate_)
+            return zq::usb::kTransferAborted;
+        return count;
     }
 
-    // Waits for a queued packet; a null QByteArray in the queue stands for a failed transfer.
-    int read(uint8_t *buffer, int capacity) override
+    // Waits for a queued packet, or the ticket's time-out; a null QByteArray in the queue stands
+    // for a failed transfer.
+    int read(uint8_t *buffer, int capacity, zq::usb::TransferTicket ticket) override
     {
         std::unique_lock<std::mutex> lock(mutex_);
         ++reads;
         lastReadCapacity = capacity;
         ++inFlight_;
-        changed_.wait(lock, [&] { return cancelled_ || !packets_.empty(); });
+        const auto ready = [&] { return cancelled_ || aborted(ticket) || !packets_.empty(); };
+        const bool timedOut =
+            ticket.timeout.count() > 0 && !changed_.wait_for(lock, ticket.timeout, ready);
+        if (ticket.timeout.count() == 0)
+            changed_.wait(lock, ready);
         --inFlight_;
         if (cancelled_)
-            return -1;
+            return zq::usb::kTransferFailed;
+        if (timedOut || aborted(ticket))
+            return zq::usb::kTransferAborted;
         const QByteArray packet = packets_.front();
         packets_.pop_front();
         if (packet.isNull())
-            return -1;
+            return zq::usb::kTransferFailed;
         const int length = std::min(capacity, int(packet.size()));
         std::copy_n(packet.constData(), length, reinterpret_cast<char *>(buffer));
         return length;
+    }
+
+    void abort(uint32_t ticket) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abortedTicket_ = ticket;
+        ++aborts;
+        changed_.notify_all();
     }
 
     void cancel() override
@@ -74,6 +95,11 @@ public:
         changed_.notify_all();
     }
 
+    void abortComesLate(bool late)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abortComesLate_ = late;
+    }
     void queuePacket(const QByteArray &packet)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -103,9 +129,15 @@ public:
     std::atomic<int> writes{0};
     std::atomic<int> reads{0};
     std::atomic<int> cancels{0};
+    std::atomic<int> aborts{0};
     std::atomic<int> lastReadCapacity{0};
 
 private:
+    bool aborted(zq::usb::TransferTicket ticket) const
+    {
+        return ticket.number != 0 && ticket.number == abortedTicket_;
+    }
+
     PipeInfo pipes_;
     std::shared_ptr<Counters> counters_;
     std::mutex mutex_;
@@ -115,6 +147,8 @@ private:
     bool cancelled_ = false;
     bool failWrites_ = false;
     bool holdWrites_ = false;
+    bool abortComesLate_ = false;
+    uint32_t abortedTicket_ = 0;
     std::atomic<int> inFlight_{0};
 };
 

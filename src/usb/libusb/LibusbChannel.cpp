@@ -15,17 +15,25 @@ LibusbChannel::~LibusbChannel()
     libusb_close(handle_);
 }
 
-bool LibusbChannel::write(const uint8_t *data, int32_t count)
+int LibusbChannel::write(const uint8_t *data, int32_t count, TransferTicket ticket)
 {
     if (count < 0)
-        return false;
+        return kTransferFailed;
     // libusb only reads an OUT transfer's buffer.
-    return transfer(pipes_.outPipe, const_cast<uint8_t *>(data), count) >= 0;
+    return transfer(pipes_.outPipe, const_cast<uint8_t *>(data), count, ticket);
 }
 
-int LibusbChannel::read(uint8_t *buffer, int capacity)
+int LibusbChannel::read(uint8_t *buffer, int capacity, TransferTicket ticket)
 {
-    return transfer(pipes_.inPipe, buffer, capacity);
+    return transfer(pipes_.inPipe, buffer, capacity, ticket);
+}
+
+void LibusbChannel::abort(uint32_t ticket)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    abortedTicket_ = ticket;
+    if (pending_ && ticket != 0 && pendingTicket_ == ticket)
+        libusb_cancel_transfer(pending_);
 }
 
 void LibusbChannel::cancel()
@@ -36,28 +44,47 @@ void LibusbChannel::cancel()
         libusb_cancel_transfer(pending_);
 }
 
-int LibusbChannel::transfer(uint8_t endpoint, uint8_t *data, int length)
+int LibusbChannel::transfer(uint8_t endpoint, uint8_t *data, int length, TransferTicket ticket)
 {
     libusb_transfer *request = libusb_alloc_transfer(0);
     if (!request)
-        return -1;
+        return kTransferFailed;
     libusb_fill_bulk_transfer(request, handle_, endpoint, data, length,
-                              &LibusbChannel::onTransferEnded, this, 0);
-    bool submitted = false;
+                              &LibusbChannel::onTransferEnded, this,
+                              unsigned(ticket.timeout.count()));
+    int result = kTransferFailed;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        pendingEnded_ = false;
-        submitted = !cancelled_ && libusb_submit_transfer(request) == LIBUSB_SUCCESS;
-        if (submitted) {
-            pending_ = request;
-            ended_.wait(lock, [this] { return pendingEnded_; });
-            pending_ = nullptr;
+        if (!cancelled_ && ticket.number != 0 && ticket.number == abortedTicket_) {
+            result = kTransferAborted; // given up before it could start
+        } else if (!cancelled_) {
+            pendingEnded_ = false;
+            if (libusb_submit_transfer(request) == LIBUSB_SUCCESS) {
+                pending_ = request;
+                pendingTicket_ = ticket.number;
+                ended_.wait(lock, [this] { return pendingEnded_; });
+                pending_ = nullptr;
+                result = outcome(*request);
+            }
         }
     }
-    const int result =
-        submitted && request->status == LIBUSB_TRANSFER_COMPLETED ? request->actual_length : -1;
     libusb_free_transfer(request);
     return result;
+}
+
+int LibusbChannel::outcome(const libusb_transfer &request) const
+{
+    if (request.status == LIBUSB_TRANSFER_COMPLETED)
+        return request.actual_length;
+    const bool aborted = request.status == LIBUSB_TRANSFER_TIMED_OUT ||
+                         (request.status == LIBUSB_TRANSFER_CANCELLED && !cancelled_);
+    if (!aborted)
+        return kTransferFailed;
+    // A frame that had gone out whole before the abort reached the board all the same.
+    const bool out = (request.endpoint & LIBUSB_ENDPOINT_IN) == 0;
+    if (out && request.actual_length == request.length)
+        return request.actual_length;
+    return kTransferAborted;
 }
 
 void LIBUSB_CALL LibusbChannel::onTransferEnded(libusb_transfer *transfer)

@@ -26,14 +26,16 @@ public:
     LibusbChannel &operator=(const LibusbChannel &) = delete;
 
     PipeInfo pipes() const override { return pipes_; }
-    bool write(const uint8_t *data, int32_t count) override;
-    int read(uint8_t *buffer, int capacity) override;
+    int write(const uint8_t *data, int32_t count, TransferTicket ticket) override;
+    int read(uint8_t *buffer, int capacity, TransferTicket ticket) override;
+    void abort(uint32_t ticket) override;
     void cancel() override;
 
 private:
-    // Bytes moved, or -1. Waits without a time-out: only completion, a device error or cancel()
-    // ends it.
-    int transfer(uint8_t endpoint, uint8_t *data, int length);
+    // Bytes moved, or a TransferEnd. Only completion, the ticket's time-out, a device error,
+    // abort() or cancel() ends it.
+    int transfer(uint8_t endpoint, uint8_t *data, int length, TransferTicket ticket);
+    int outcome(const libusb_transfer &request) const; // mutex_ held
     static void LIBUSB_CALL onTransferEnded(libusb_transfer *transfer);
 
     std::shared_ptr<LibusbContext> context_;
@@ -42,6 +44,8 @@ private:
     std::mutex mutex_;
     std::condition_variable ended_;
     libusb_transfer *pending_ = nullptr;
+    uint32_t pendingTicket_ = 0;
+    uint32_t abortedTicket_ = 0;
     bool pendingEnded_ = false;
     bool cancelled_ = false;
 };

@@ -58,18 +58,19 @@ public:
         return info;
     }
 
-    bool write(const uint8_t *data, int32_t count) override
+    int write(const uint8_t *data, int32_t count, TransferTicket ticket) override
     {
-        return channel_.write(data, count) == 1;
+        const int written = channel_.write(data, count, ticket.number, ticket.timeout);
+        return written == 1 ? count : written;
     }
 
-    int read(uint8_t *buffer, int capacity) override
+    int read(uint8_t *buffer, int capacity, TransferTicket ticket) override
     {
         if (capacity >= WinUsbChannel::kReadSize)
-            return channel_.read(buffer);
+            return channel_.read(buffer, ticket.number, ticket.timeout);
         // Every read asks WinUSB for a whole packet; a smaller caller gets its share of it.
         uint8_t packet[WinUsbChannel::kReadSize];
-        const int received = channel_.read(packet);
+        const int received = channel_.read(packet, ticket.number, ticket.timeout);
         if (received <= 0)
             return received;
         const int kept = std::min(received, std::max(capacity, 0));
@@ -77,6 +78,7 @@ public:
         return kept;
     }
 
+    void abort(uint32_t ticket) override { channel_.abort(ticket); }
     void cancel() override { channel_.close(); }
 
 private:

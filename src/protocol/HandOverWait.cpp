@@ -1,0 +1,36 @@
+#include "HandOverWait.h"
+
+#include "UsbBurnCtrl.h"
+
+namespace zq::protocol
+{
+
+std::chrono::microseconds passDuration(WaitStyle style)
+{
+    return style == WaitStyle::Millisecond ? std::chrono::microseconds(1000)
+                                           : std::chrono::microseconds(10);
+}
+
+std::chrono::microseconds timeoutFor(WaitStyle style, int tries)
+{
+    return passDuration(style) * std::max(tries, 0);
+}
+
+HandOverWait::Clock::time_point HandOverWait::now() const
+{
+    return Clock::now();
+}
+
+void HandOverWait::block(USB_BURN_CTRL &worker, Clock::duration limit,
+                         const std::function<bool()> &ready)
+{
+    worker.waitForWorker(limit, ready);
+}
+
+HandOverWait &HandOverWait::system()
+{
+    static HandOverWait wait;
+    return wait;
+}
+
+} // namespace zq::protocol
