@@ -16,6 +16,7 @@ const WinUsbCalls &systemWinUsbCalls()
         &::WinUsb_WritePipe,
         &::WinUsb_ReadPipe,
         &::WinUsb_AbortPipe,
+        &::WinUsb_GetOverlappedResult,
     };
     return calls;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The Windows calls the WinUSB channel makes, gathered in one table so that the channel's rules
-// (release once, abort before release, pipe discovery) can be exercised without a device.
+// (release once, abort before release, overlapped transfers, pipe discovery) can be exercised
+// without a device.
 
 #include <windows.h>
 
@@ -21,6 +22,7 @@ struct WinUsbCalls {
     decltype(&::WinUsb_WritePipe) writePipe;
     decltype(&::WinUsb_ReadPipe) readPipe;
     decltype(&::WinUsb_AbortPipe) abortPipe;
+    decltype(&::WinUsb_GetOverlappedResult) getOverlappedResult;
 };
 
 // The real kernel32 and winusb.dll entry points.

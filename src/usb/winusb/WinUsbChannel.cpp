@@ -13,12 +13,17 @@ namespace
 constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED; // WinUSB requires it
-constexpr int kAbortRounds = 100;
-constexpr auto kAbortRound = std::chrono::milliseconds(1);
 
 bool isValid(HANDLE handle)
 {
     return handle != INVALID_HANDLE_VALUE && handle != nullptr;
+}
+
+DWORD waitMilliseconds(std::chrono::milliseconds timeout)
+{
+    if (timeout.count() <= 0)
+        return INFINITE;
+    return DWORD(std::min<std::chrono::milliseconds::rep>(timeout.count(), INFINITE - 1));
 }
 
 // WinUSB lets one program at a time have a device, so a refused open most often means another
@@ -43,17 +48,30 @@ WinUsbChannel::OpenFailure fileOpenFailure(DWORD error)
 
 } // namespace
 
-WinUsbChannel::WinUsbChannel(const WinUsbCalls &calls) : calls_(calls) {}
+WinUsbChannel::WinUsbChannel(const WinUsbCalls &calls)
+    : calls_(calls), wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+}
 
 WinUsbChannel::~WinUsbChannel()
 {
     close();
+    {
+        // The wake event must outlive any transfer still waiting on it.
+        std::unique_lock<std::mutex> lock(mutex_);
+        transferEnded_.wait(lock, [this] { return inFlight_ == 0; });
+    }
+    if (wake_)
+        CloseHandle(wake_);
 }
 
 bool WinUsbChannel::open(const std::wstring &path)
 {
     close();
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A transfer of the last opening releases its handles on the way out; the new ones must not
+    // be what it releases.
+    transferEnded_.wait(lock, [this] { return inFlight_ == 0; });
     closing_ = false;
     fileHandle_ = calls_.createFile(path.c_str(), kAccess, kShareMode, nullptr, OPEN_EXISTING,
                                     kFlags, nullptr);
@@ -82,41 +100,101 @@ bool WinUsbChannel::isOpen() const
 
 int WinUsbChannel::close()
 {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
     if (inFlight_ == 0)
         releaseLocked();
-    else
-        abortTransfers(lock);
+    else if (wake_)
+        SetEvent(wake_); // stays set: a transfer not yet in its pipe call sees it when it waits
     return 1;
 }
 
-int WinUsbChannel::write(const uint8_t *data, int32_t count)
+int WinUsbChannel::write(const uint8_t *data, int32_t count, uint32_t ticket,
+                         std::chrono::milliseconds timeout)
 {
-    const WINUSB_INTERFACE_HANDLE handle = count >= 0 ? beginTransfer() : nullptr;
-    if (!handle) {
+    if (count < 0) {
         close();
         return -1;
     }
-    ULONG written = 0; // not compared with count: the pipe took the frame or failed
-    const bool ok = calls_.writePipe(handle, outPipe_, const_cast<PUCHAR>(data), ULONG(count),
-                                     &written, nullptr) != FALSE;
-    endTransfer(ok);
-    return ok ? 1 : -1;
+    // WinUSB only reads an OUT transfer's buffer.
+    return transfer(true, const_cast<uint8_t *>(data), ULONG(count), ticket, timeout);
 }
 
-int WinUsbChannel::read(uint8_t *buffer)
+int WinUsbChannel::read(uint8_t *buffer, uint32_t ticket, std::chrono::milliseconds timeout)
 {
-    const WINUSB_INTERFACE_HANDLE handle = beginTransfer();
-    if (!handle) {
+    return transfer(false, buffer, ULONG(kReadSize), ticket, timeout);
+}
+
+void WinUsbChannel::abort(uint32_t ticket)
+{
+    if (ticket == 0)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    abortedTicket_ = ticket;
+    // Only the transfer that carries the ticket is woken; one not yet started sees the ticket
+    // when it begins.
+    if (inFlight_ > 0 && currentTicket_ == ticket && wake_)
+        SetEvent(wake_);
+}
+
+int WinUsbChannel::transfer(bool out, uint8_t *data, ULONG length, uint32_t ticket,
+                            std::chrono::milliseconds timeout)
+{
+    WINUSB_INTERFACE_HANDLE handle = nullptr;
+    switch (beginTransfer(ticket, &handle)) {
+    case Begin::Aborted:
+        return kAborted;
+    case Begin::Failed:
         close();
         return -1;
+    case Begin::Go:
+        break;
     }
-    ULONG received = 0;
-    const bool ok =
-        calls_.readPipe(handle, inPipe_, buffer, ULONG(kReadSize), &received, nullptr) != FALSE;
-    endTransfer(ok);
-    return ok ? int(std::min<ULONG>(received, kReadSize)) : -1;
+    const UCHAR pipe = out ? outPipe_ : inPipe_;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) {
+        endTransfer(true);
+        return -1;
+    }
+    ULONG ignored = 0; // with an OVERLAPPED the count comes from the overlapped result
+    const BOOL done = out ? calls_.writePipe(handle, pipe, data, length, &ignored, &overlapped)
+                          : calls_.readPipe(handle, pipe, data, length, &ignored, &overlapped);
+    const bool started = done || GetLastError() == ERROR_IO_PENDING;
+    bool ok = false;
+    bool givenUp = false; // woken by abort() or close(), or timed out, and aborted here
+    DWORD moved = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (started) {
+        DWORD woke = WAIT_OBJECT_0;
+        if (!done) {
+            const HANDLE events[2] = {overlapped.hEvent, wake_};
+            woke = WaitForMultipleObjects(2, events, FALSE, waitMilliseconds(timeout));
+        }
+        // The buffer and the OVERLAPPED are ours again only once the transfer has returned, so
+        // a transfer given up on is aborted here and then waited for.
+        if (woke != WAIT_OBJECT_0) {
+            calls_.abortPipe(handle, pipe);
+            givenUp = woke == WAIT_OBJECT_0 + 1 || woke == WAIT_TIMEOUT;
+        }
+        ok = calls_.getOverlappedResult(handle, &overlapped, &moved, TRUE) != FALSE;
+        if (!ok)
+            error = GetLastError();
+    }
+    CloseHandle(overlapped.hEvent);
+
+    int result = -1;
+    if (ok) {
+        result = out ? 1 : int(std::min<DWORD>(moved, kReadSize));
+    } else if (out && givenUp && moved == length) {
+        result = 1; // the whole frame had gone out before the abort: the board has it
+    } else if (givenUp && error == ERROR_OPERATION_ABORTED) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!closing_)
+            result = kAborted;
+    }
+    endTransfer(result == -1);
+    return result;
 }
 
 bool WinUsbChannel::initialize()
@@ -150,43 +228,41 @@ bool WinUsbChannel::discoverPipes()
     return pipes.usable();
 }
 
-WINUSB_INTERFACE_HANDLE WinUsbChannel::beginTransfer()
+WinUsbChannel::Begin WinUsbChannel::beginTransfer(uint32_t ticket, WINUSB_INTERFACE_HANDLE *handle)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closing_ || !isValid(fileHandle_) || !isValid(winusbHandle_))
-        return nullptr;
+    if (closing_ || !isValid(fileHandle_) || !isValid(winusbHandle_) || !wake_)
+        return Begin::Failed;
+    if (ticket != 0 && ticket == abortedTicket_)
+        return Begin::Aborted; // given up on before it started: nothing goes out
     ++inFlight_;
-    return winusbHandle_;
+    currentTicket_ = ticket;
+    // An abort of an earlier transfer may have left the event set. Reset under the lock, so a
+    // close() or an abort of this ticket from now on is seen.
+    ResetEvent(wake_);
+    *handle = winusbHandle_;
+    return Begin::Go;
 }
 
-void WinUsbChannel::endTransfer(bool succeeded)
+void WinUsbChannel::endTransfer(bool failed)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     --inFlight_;
-    if (!succeeded)
+    currentTicket_ = 0;
+    if (failed)
         closing_ = true;
     if (closing_ && inFlight_ == 0)
         releaseLocked();
     transferEnded_.notify_all();
 }
 
-void WinUsbChannel::abortTransfers(std::unique_lock<std::mutex> &lock)
-{
-    // A transfer counted but not yet inside its pipe call would miss a single abort, so keep
-    // aborting until it has returned. Past the bound the transfer releases on its way out.
-    for (int round = 0; round < kAbortRounds && inFlight_ > 0; ++round) {
-        calls_.abortPipe(winusbHandle_, inPipe_);
-        calls_.abortPipe(winusbHandle_, outPipe_);
-        transferEnded_.wait_for(lock, kAbortRound);
-    }
-}
-
 void WinUsbChannel::releaseLocked()
 {
-    if (isValid(fileHandle_))
-        calls_.closeHandle(fileHandle_);
+    // The interface handle is built on the file handle: it goes first.
     if (isValid(winusbHandle_))
         calls_.freeInterface(winusbHandle_);
+    if (isValid(fileHandle_))
+        calls_.closeHandle(fileHandle_);
     fileHandle_ = INVALID_HANDLE_VALUE;
     winusbHandle_ = INVALID_HANDLE_VALUE;
 }

@@ -2,6 +2,7 @@
 
 #include "WinUsbCalls.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -11,13 +12,16 @@ namespace zq::winusb
 {
 
 // The opened programmer over WinUSB: the device file, its WinUSB interface handle and the two
-// bulk pipes. Transfers are synchronous calls on the worker's thread; close() may come from the
-// window's thread while one is blocked. It then aborts both pipes so the transfer returns, and
-// the handles are released exactly once, by whichever side is last out, never under a transfer.
+// bulk pipes. Transfers are overlapped calls made and waited for on the worker's thread; while
+// one is pending the worker also waits on the channel's wake event, so abort() and close() from
+// another thread end it: the worker itself aborts its pipe and waits until the transfer has
+// returned. The handles are released exactly once, by whichever side is last out, never under a
+// transfer.
 class WinUsbChannel
 {
 public:
     static constexpr int kReadSize = 512;
+    static constexpr int kAborted = -2; // ended by abort() or its time-out; the channel stays open
 
     // Why the last open failed, so the user can be told what to do about it.
     enum class OpenFailure { None, NotFound, Busy, NotWinUsb, NoPipes, Other };
@@ -29,9 +33,25 @@ public:
 
     bool open(const std::wstring &path);
     bool isOpen() const;
-    int close();                                   // always 1
-    int write(const uint8_t *data, int32_t count); // 1 or -1; closes on failure
-    int read(uint8_t *buffer);                     // 0..512, or -1; closes on failure
+    // Always 1. A transfer under way ends promptly with -1 and releases the handles on its way
+    // out; close() does not wait for it.
+    int close();
+
+    // A transfer carries a ticket so that abort() ends exactly that one; ticket 0 is never
+    // aborted. A time-out of 0 means none; one that runs out ends the transfer as abort() does.
+    // write: 1, -1 (failed; the channel is closed) or kAborted. A write that had gone out whole
+    // before the abort reached it counts as written.
+    int write(const uint8_t *data, int32_t count, uint32_t ticket,
+              std::chrono::milliseconds timeout);
+    // read: 0..512 bytes (0 for a zero-length packet), -1 (failed; closed) or kAborted.
+    int read(uint8_t *buffer, uint32_t ticket, std::chrono::milliseconds timeout);
+    int write(const uint8_t *data, int32_t count) // ticket 0, no time-out
+    {
+        return write(data, count, 0, std::chrono::milliseconds(0));
+    }
+    int read(uint8_t *buffer) { return read(buffer, 0, std::chrono::milliseconds(0)); }
+    // Ends the transfer that carries ticket: at once if it is pending, or as soon as it starts.
+    void abort(uint32_t ticket);
 
     uint8_t speed() const { return speed_; }
     uint8_t inPipe() const { return inPipe_; }
@@ -39,12 +59,15 @@ public:
     OpenFailure openFailure() const { return openFailure_; }
 
 private:
+    enum class Begin { Go, Failed, Aborted };
+
     bool initialize();
     bool discoverPipes();
-    // The interface handle for one transfer, or null when the channel is closed or closing.
-    WINUSB_INTERFACE_HANDLE beginTransfer();
-    void endTransfer(bool succeeded);
-    void abortTransfers(std::unique_lock<std::mutex> &lock);
+    int transfer(bool out, uint8_t *data, ULONG length, uint32_t ticket,
+                 std::chrono::milliseconds timeout);
+    // Counts a transfer in, or says why it may not start; *handle is the interface to use.
+    Begin beginTransfer(uint32_t ticket, WINUSB_INTERFACE_HANDLE *handle);
+    void endTransfer(bool failed);
     void releaseLocked();
 
     const WinUsbCalls &calls_;
@@ -52,8 +75,13 @@ private:
     std::condition_variable transferEnded_;
     HANDLE fileHandle_ = INVALID_HANDLE_VALUE;
     WINUSB_INTERFACE_HANDLE winusbHandle_ = INVALID_HANDLE_VALUE;
+    // Manual reset, so a transfer that is counted but not yet inside its pipe call when abort()
+    // or close() sets it still sees it once it waits. Reset (under mutex_) as a transfer starts.
+    HANDLE wake_ = nullptr;
     bool closing_ = false; // no new transfer; the last one out releases
     int inFlight_ = 0;
+    uint32_t currentTicket_ = 0; // of the transfer in flight
+    uint32_t abortedTicket_ = 0; // the last ticket given up on
     uint8_t speed_ = 2;
     uint8_t inPipe_ = 0;
     uint8_t outPipe_ = 0;
