@@ -4,7 +4,7 @@ BENCH_BUILD ?= build-bench
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test package check-windows clean fuzz bench
+.PHONY: all deps configure build run test package windows windows-zip check-windows clean fuzz bench
 
 all: build
 
@@ -33,10 +33,37 @@ package: build
 clean:
 	rm -rf $(BUILD)
 
-# The WinUSB channel, built for 64-bit Windows with mingw-w64 and run under wine (no Qt there).
-check-windows:
+# The Windows programs, cross-built with mingw-w64 against a static Qt that tools/windows/build-qt.sh
+# builds once from Debian's qtbase source into QT_MINGW (about 25 minutes on 2 cores).
+WIN_BUILD ?= build-windows
+QT_MINGW  ?= $(HOME)/.cache/zq-programmer/qt5-mingw-5.15.8
+# Every wine run of the build and its checks happens in this prefix, not in ~/.wine.
+export WINEPREFIX ?= $(abspath $(WIN_BUILD))/wineprefix
+
+$(WIN_BUILD)/build.ninja: | windows-deps
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake -DCMAKE_PREFIX_PATH=$(QT_MINGW)
+
+.PHONY: windows-deps
+windows-deps:
 	@tools/install-deps.sh windows
-	tools/windows/check.sh $(BUILD)
+	@tools/windows/build-qt.sh $(QT_MINGW) >/dev/null
+
+# zq-programmer.exe, zq-programmer-demo.exe and zqprog.exe in $(WIN_BUILD)/.
+windows: windows-deps $(WIN_BUILD)/build.ninja
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target zq-programmer zq-programmer-demo zqprog
+
+# $(WIN_BUILD)/zq-programmer-<version>-windows-x64.zip
+windows-zip: windows
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target windows-zip
+	@ls -1 $(WIN_BUILD)/*.zip
+
+# Everything under wine: the WinUSB, SetupAPI and notification smoke programs, zqprog.exe over the
+# emulated board, the window's and the operations' Qt Test programs, and the demo window on a
+# private X server, pressed and closed.
+check-windows: windows
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	tools/windows/check.sh $(WIN_BUILD)
 
 # libFuzzer targets (clang, own build folder build-fuzz); each runs FUZZ_SECONDS on a copy of its seeds.
 FUZZ_SECONDS ?= 60
