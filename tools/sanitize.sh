@@ -32,7 +32,8 @@ run_asan() {
 }
 
 tsan_tests="test_burn_ctrl test_usb_device test_emulated_transport test_transaction \
-test_command_set test_protocol_emulated test_window_devices"
+test_command_set test_protocol_emulated test_window_devices test_faults_close \
+test_faults_unplug_target"
 
 run_tsan() {
     folder="$root/build-tsan"

@@ -183,9 +183,9 @@ void EmulatedBus::notify(bool arrived, const QString &path)
 std::shared_ptr<BoardLink> EmulatedBus::makeLink(const QString &path, std::shared_ptr<Board> board)
 {
     EmulatedLink::BusEvents events;
-    events.boardGone = [this, path, board] {
-        tasks_->schedule(Clock::now(), [this, path, board] { dropGoneBoard(path, board); });
-    };
+    // At once, on the thread whose transfer found the board gone: the news of the removal is on
+    // its way before that transfer fails, as the unplug of a board does.
+    events.boardGone = [this, path, board] { dropGoneBoard(path, board); };
     events.restart = [this, path, board](BoardMode mode) {
         {
             std::lock_guard<std::mutex> lock(mutex_);

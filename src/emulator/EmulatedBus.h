@@ -74,9 +74,9 @@ public:
 
     // Listeners are called on the thread that plugs or unplugs, after the bus has changed and
     // with no lock of the bus's data held (paths() and board() may be called). A board that
-    // restarts or drops off by itself is unplugged and plugged on the bus's own thread, so a
-    // listener must be ready to be called from any thread, and must not wait for another
-    // thread that is plugging or unplugging.
+    // restarts is unplugged and plugged on the bus's own thread, and one that drops off on the
+    // thread whose transfer found it gone, so a listener must be ready to be called from any
+    // thread, and must not wait for another thread that is plugging or unplugging.
     int addListener(Listener listener);
     void removeListener(int id);
 

@@ -18,8 +18,8 @@ int EmulatedLink::send(const uint8_t *data, int count, uint32_t ticket)
     const char command = count >= 3 ? char(data[2]) : 0;
     const FrameFaults faults = board_->faults().onFrame(command);
     if (faults.boardGone) {
+        events_.boardGone(); // fails this link too
         fail();
-        events_.boardGone();
         return kGone;
     }
     if (faults.holdMs > 0) {

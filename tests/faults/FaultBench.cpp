@@ -7,6 +7,7 @@
 #include "UsbTransport.h"
 
 #include <QComboBox>
+#include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -422,7 +423,10 @@ void runCase(Operation operation, const std::function<void(Bench &)> &moreChecks
         return;
     bench.board().faults().arm(Fault::nth(fault, frame).onCommand(command).withDelay(kSlowReplyMs));
 
-    QCOMPARE(bench.run(), log);
+    const QStringList shown = bench.run();
+    if (shown != log)
+        qWarning().noquote() << "log shown:\n  " + shown.join(QStringLiteral("\n  "));
+    QCOMPARE(shown, log);
     QCOMPARE(bench.board().faults().armedCount(), 0); // the switch did fire
     const QStringList enabled = bench.enabledButtons();
     QVERIFY2(buttons.contains(enabled), qPrintable("enabled: " + enabled.join(QLatin1Char(' '))));

@@ -59,7 +59,9 @@ inline void addUpdateCases(const ButtonSets &updated, const ButtonSets &notUpdat
                                   << notUpdated;
     addCase('L', 1, F::Latency) << ok << updated;
 
-    addCase('O', 1, F::NoReply) << checked + QStringList{kRemoved, kArrived} + done << updated;
+    // The board restarts when its reply is lost: the news of its leaving ends the wait at once,
+    // and it comes back after the verdict.
+    addCase('O', 1, F::NoReply) << checked + QStringList{kRemoved} + done << updated;
     addCase('O', 1, F::LateReply) << ok << updated;
     addCase('O', 1, F::WrongLength) << ok << updated;
     addCase('O', 1, F::WrongMarker) << ok << updated;

@@ -1,6 +1,6 @@
 // Verifying the target with each fault switch on the SWD init, the target check and the run step.
-// Verify goes on after a failed step, so a step the board never answered also shows in the steps
-// after it: the worker stays in its read, and their frames cannot be sent.
+// Verify goes on after a failed step, and a step the board never answered costs only itself: its
+// read is ended, and the steps after it are sent and answered.
 
 #include "FaultBench.h"
 
@@ -38,7 +38,7 @@ void VerifyFaultsTest::verifyUnderFaults_data()
     const ButtonSets gone = on(kTargetAndFlash, kNoButtons);
 
     using F = FaultKind;
-    addCase('A', 1, F::NoReply) << gap + QStringList{"Init fail...", "Check EFlash NG!"}
+    addCase('A', 1, F::NoReply) << gap + QStringList{"Init fail..."} + same + running
                                 << unchanged;
     addCase('A', 1, F::LateReply) << ok << unchanged;
     addCase('A', 1, F::WrongLength)
@@ -53,7 +53,8 @@ void VerifyFaultsTest::verifyUnderFaults_data()
                                   << gone;
     addCase('A', 1, F::Latency) << ok << unchanged;
 
-    addCase('G', 1, F::NoReply) << gap + ready + QStringList{"Check EFlash NG!"} << unchanged;
+    addCase('G', 1, F::NoReply) << gap + ready + QStringList{"Check EFlash NG!"} + running
+                                << unchanged;
     addCase('G', 1, F::LateReply) << ok << unchanged;
     addCase('G', 1, F::WrongLength)
         << gap + ready + QStringList{"Check EFlash NG!"} + running << unchanged;

@@ -1,9 +1,11 @@
 #include "CommandSet.h"
+#include "FakeUsb.h"
 #include "RecordingFrontEnd.h"
 #include "Replies.h"
 #include "ScriptedWorker.h"
 #include "Transaction.h"
 #include "UsbBurnCtrl.h"
+#include "UsbDevice.h"
 
 #include <QtTest>
 
@@ -30,6 +32,15 @@ public:
     }
     explicit TestClock(const ScriptedWorker &worker)
         : TestClock({}, [&worker] { return worker.hanging(); })
+    {
+    }
+    // The real worker in a fake channel's transfer that only an abort ends.
+    TestClock(const USB_BURN_CTRL &ctrl, const FakeChannel &channel)
+        : TestClock({}, [worker = &ctrl, pipe = &channel] {
+              const uint32_t ticket = pipe->pendingTicket();
+              return ticket != 0 && ticket == worker->requestNumber.load() &&
+                     ticket != worker->abortedNumber.load();
+          })
     {
     }
 
@@ -194,6 +205,34 @@ private slots:
         QCOMPARE(frontEnd.log, QStringList{"Read crc:0x0000600D"});
         QCOMPARE(worker.readRequests(), 3); // the stale reply, then our own
         QCOMPARE(ctrl.owedReplies.load(), uint64_t(0));
+    }
+
+    // The real worker over a channel that counts what reaches the board: a reply that never
+    // comes costs its command, and the next command is sent and answered on the same device.
+    void lostReplyThenTheNextCommandIsSentAndAnswered()
+    {
+        auto transport = std::make_shared<FakeTransport>();
+        const QString path = QStringLiteral("usb:001-004/vid_5a17&pid_c0d2");
+        transport->plug(path);
+        UsbDevice device(transport);
+        QVERIFY(device.open(path));
+        const std::shared_ptr<FakeChannel> channel = transport->channel();
+        USB_BURN_CTRL ctrl;
+        ctrl.device = &device;
+        ctrl.start();
+        RecordingFrontEnd frontEnd;
+        TestClock clock(ctrl, *channel);
+        CommandSet commands(ctrl, frontEnd, clock);
+
+        QCOMPARE(commands.CMD_SWD_CHECK(0x600D, 0, 4096), -2); // the board stays silent
+        QCOMPARE(channel->aborts.load(), 1);
+        channel->answerNextFrame(reply13('\\', 0x0000600D, 0));
+        QCOMPARE(commands.CMD_CHECK_EFLASH(0x600D, 0, 0x8000), 0);
+        QCOMPARE(frontEnd.log, QStringList{"Read crc:0x0000600D"});
+        QCOMPARE(channel->writes.load(), 2);
+        QVERIFY(device.isOpen());
+        QCOMPARE(channel->cancels.load(), 0);
+        device.close();
     }
 
     // A reply stamped for another request that shows up while this one waits is dropped

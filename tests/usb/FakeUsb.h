@@ -43,12 +43,19 @@ public:
         ++writes;
         written.append(reinterpret_cast<const char *>(data), count);
         ++inFlight_;
+        pendingTicket_ = ticket.number;
         changed_.wait(lock, [&] { return cancelled_ || aborted(ticket) || !holdWrites_; });
+        pendingTicket_ = 0;
         --inFlight_;
         if (cancelled_ || failWrites_)
             return zq::usb::kTransferFailed;
         if (aborted(ticket) && !abortComesLate_)
             return zq::usb::kTransferAborted;
+        if (!answers_.empty()) {
+            packets_.push_back(answers_.front());
+            answers_.pop_front();
+            changed_.notify_all();
+        }
         return count;
     }
 
@@ -60,11 +67,13 @@ public:
         ++reads;
         lastReadCapacity = capacity;
         ++inFlight_;
+        pendingTicket_ = ticket.number;
         const auto ready = [&] { return cancelled_ || aborted(ticket) || !packets_.empty(); };
         const bool timedOut =
             ticket.timeout.count() > 0 && !changed_.wait_for(lock, ticket.timeout, ready);
         if (ticket.timeout.count() == 0)
             changed_.wait(lock, ready);
+        pendingTicket_ = 0;
         --inFlight_;
         if (cancelled_)
             return zq::usb::kTransferFailed;
@@ -107,6 +116,12 @@ public:
         changed_.notify_all();
     }
     void queueReadFailure() { queuePacket(QByteArray()); }
+    // The board answers the next frame written with packet, as a board does: never before it.
+    void answerNextFrame(const QByteArray &packet)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_.push_back(packet);
+    }
     void setFailWrites(bool fail)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -120,6 +135,8 @@ public:
         changed_.notify_all();
     }
     bool inTransfer() const { return inFlight_.load() != 0; }
+    // The ticket of the transfer in progress, 0 for none (or one that carries no ticket).
+    uint32_t pendingTicket() const { return pendingTicket_.load(); }
     QByteArray writtenBytes()
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -143,6 +160,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<QByteArray> packets_;
+    std::deque<QByteArray> answers_;
     QByteArray written;
     bool cancelled_ = false;
     bool failWrites_ = false;
@@ -150,6 +168,7 @@ private:
     bool abortComesLate_ = false;
     uint32_t abortedTicket_ = 0;
     std::atomic<int> inFlight_{0};
+    std::atomic<uint32_t> pendingTicket_{0};
 };
 
 class FakeTransport : public zq::usb::UsbTransport
