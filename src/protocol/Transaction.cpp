@@ -15,6 +15,9 @@ namespace
 constexpr auto kAcquire = std::memory_order_acquire;
 constexpr auto kRelease = std::memory_order_release;
 
+// A worker that ends on a failed transfer does so within microseconds; this only bounds it.
+constexpr unsigned long kWorkerEndGrace = 1000; // ms
+
 // A reply's byte 2 is its command's letter plus this; a connect reply's tells the board's mode.
 constexpr uint8_t kReplyMarkerOffset = 0x10;
 constexpr uint8_t kConnectLetter = 'K';
@@ -99,7 +102,11 @@ Transaction::Waited Transaction::waitFor(HandOverWait::Clock::duration timeout,
         if (arrived())
             return Waited::Arrived;
         if (lost()) {
-            frontEnd_.processEvents(); // news of a removal already queued is shown first
+            // A worker that found the device gone is on its way out: let it finish, and let news
+            // of the removal already queued be shown before the caller reports the loss.
+            if (burnCtrl_.rxDone.load(kAcquire) == 2 || burnCtrl_.stopRequest.load(kAcquire) == 1)
+                burnCtrl_.wait(kWorkerEndGrace);
+            frontEnd_.processEvents();
             return Waited::Lost;
         }
         frontEnd_.processEvents();
