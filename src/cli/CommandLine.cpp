@@ -25,10 +25,13 @@ const QList<OptionRule> &optionRules()
 {
     static const QList<OptionRule> specs{
         {"help", Value::None, {}},
+        {"version", Value::None, {}},
         {"device", Value::Required, {}},
         {"emulated", Value::JoinedOnly, {}},
         {"json", Value::None, {}},
         {"log", Value::Required, {}},
+        {"no-progress", Value::None, {}},
+        {"flash-ini", Value::Required, {}},
         {"mcu", Value::Required, {Command::Download}},
         {"number", Value::Required, {Command::Download}},
         {"speed", Value::Required, {Command::Download, Command::Program, Command::Verify}},
@@ -163,11 +166,16 @@ QString takeValues(const QHash<QString, QString> &values, Options &options)
     }
     if (values.contains(QStringLiteral("log")) && values.value(QStringLiteral("log")).isEmpty())
         return QStringLiteral("--log needs a file name");
+    if (values.contains(QStringLiteral("flash-ini")) &&
+        values.value(QStringLiteral("flash-ini")).isEmpty())
+        return QStringLiteral("--flash-ini needs a file name");
     options.device = values.value(QStringLiteral("device"));
     options.emulated = values.contains(QStringLiteral("emulated"));
     options.emulatedStateFolder = values.value(QStringLiteral("emulated"));
     options.json = values.contains(QStringLiteral("json"));
     options.logFile = values.value(QStringLiteral("log"));
+    options.noProgress = values.contains(QStringLiteral("no-progress"));
+    options.flashIni = values.value(QStringLiteral("flash-ini"));
     options.keepPower = values.contains(QStringLiteral("keep-power"));
     options.allowBootUpdate = values.contains(QStringLiteral("allow-boot-update"));
     return QString();
@@ -214,6 +222,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         parsed.error = scan.error;
         return parsed;
     }
+    parsed.options.arguments = arguments;
+    if (scan.values.contains(QStringLiteral("version"))) {
+        // Like --help, it needs nothing else; --json chooses its form.
+        parsed.options.version = true;
+        parsed.options.json = scan.values.contains(QStringLiteral("json"));
+        return parsed;
+    }
     if (scan.values.contains(QStringLiteral("help")) ||
         (!scan.positionals.isEmpty() && scan.positionals.first() == QLatin1String("help")))
         return helpRequest(scan);
@@ -227,6 +242,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         parsed.error =
             QStringLiteral("download needs --mcu TYPE (") + mcuTypeNames() + QStringLiteral(")");
     return parsed;
+}
+
+bool asksForJson(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            return false;
+        if (argument == QLatin1String("--json"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace zq::cli

@@ -2,8 +2,13 @@
 
 #include "Board.h"
 #include "EmulatedBus.h"
+#include "EmulatedFaults.h"
+#include "ExitCode.h"
 #include "Options.h"
+#include "StateFolder.h"
 #include "UsbTransport.h"
+
+#include <QDir>
 
 namespace zq::cli
 {
@@ -41,9 +46,30 @@ ConsoleBus::ConsoleBus(const Options &options) : stateFolder_(options.emulatedSt
     }
     transport_ = usb::makeEmulatedTransport();
     QString error;
+    if (!stateFolder_.isEmpty()) {
+        bool busy = false;
+        lock_ = emu::StateFolderLock::take(stateFolder_, &busy, &error);
+        if (!lock_) {
+            loadErrorExit_ = busy ? NoBoard : OperationFailed;
+            loadError_ =
+                busy ? QStringLiteral("cannot open the emulated programmer in ") + stateFolder_ +
+                           QStringLiteral(": busy, in use by another program")
+                     : QStringLiteral("cannot lock the emulated programmer's state: ") + error;
+            return;
+        }
+    }
     board_ = emulatedBoard(stateFolder_, &error);
     if (!board_) {
+        loadErrorExit_ = OperationFailed;
         loadError_ = QStringLiteral("cannot read the emulated programmer's state: ") + error;
+        return;
+    }
+    if (!stateFolder_.isEmpty() &&
+        !armFaultsFile(QDir(stateFolder_).filePath(QStringLiteral("faults.ini")), board_->faults(),
+                       &error)) {
+        loadErrorExit_ = OperationFailed;
+        loadError_ = error;
+        board_.reset();
         return;
     }
     emu::EmulatedBus::instance().plug(board_);

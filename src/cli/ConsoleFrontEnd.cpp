@@ -1,7 +1,7 @@
 #include "ConsoleFrontEnd.h"
 
+#include "Interruption.h"
 #include "Options.h"
-#include "Output.h"
 
 #include <QCoreApplication>
 
@@ -11,12 +11,23 @@ namespace zq::cli
 ConsoleFrontEnd::ConsoleFrontEnd(Output &output, const Options &options)
     : output_(output), file_(options.file), mcuTypeIndex_(options.mcuTypeIndex),
       swdSpeedIndex_(options.swdSpeedIndex), powerOff_(!options.keepPower),
-      programNumber_(options.programNumber)
+      programNumber_(options.programNumber), showProgress_(!options.noProgress),
+      phase_(options.command == Command::Check ? Phase::Check : Phase::Write),
+      signalsAllowed_(options.command == Command::UpdateBoot ? 1 : 0)
 {
 }
 
+// The operations restart the bar for each stage; the log line that ends a stage says which
+// comes next.
 void ConsoleFrontEnd::appendLog(const QString &line)
 {
+    if (line == QLatin1String("Download end!") || line == QLatin1String("Program end!") ||
+        line == QLatin1String("Write EFlash end!"))
+        phase_ = Phase::Check;
+    else if (line == QLatin1String("Save message to flash"))
+        phase_ = Phase::Message;
+    else if (line == QLatin1String("Target run fail..."))
+        targetRunFailed_ = true;
     output_.log(line);
 }
 
@@ -25,7 +36,8 @@ void ConsoleFrontEnd::clearLog() {}
 
 void ConsoleFrontEnd::setProgress(int percent)
 {
-    output_.progress(percent);
+    if (showProgress_)
+        output_.progress(percent, phase_);
 }
 
 void ConsoleFrontEnd::showCriticalMessage(const QString &text)
@@ -57,6 +69,18 @@ QString ConsoleFrontEnd::chooseOpenFile(const QString &, const QString &, const 
 void ConsoleFrontEnd::processEvents()
 {
     QCoreApplication::processEvents();
+    const int received = interruptCount();
+    if (received > signalsWarned_ && received <= signalsAllowed_) {
+        signalsWarned_ = received;
+        output_.note(QStringLiteral("the boot update goes on: a boot loader left half written "
+                                    "leaves the programmer unable to start. Press Ctrl-C again "
+                                    "to stop it anyway."));
+    }
+}
+
+bool ConsoleFrontEnd::stopRequested() const
+{
+    return interruptCount() > signalsAllowed_;
 }
 
 } // namespace zq::cli

@@ -1,17 +1,19 @@
 #pragma once
 
 #include "FrontEnd.h"
+#include "Output.h"
 
 namespace zq::cli
 {
 
-class Output;
 struct Options;
 
 // The console's side of the seam: the log, the progress and the message boxes go to the
 // output; the form's choices come from the command line; the FILE argument stands in for both
 // the code path line and the file dialog. Which buttons the window would have enabled is only
-// tracked, for zqprog to refuse what the window would not let the user start.
+// tracked, for zqprog to refuse what the window would not let the user start. Ctrl-C and
+// SIGTERM are its close request: the operation's waits end at once (during a boot update only
+// from the second signal on, since an interrupted boot loader leaves the board unable to start).
 class ConsoleFrontEnd : public FrontEnd
 {
 public:
@@ -23,6 +25,8 @@ public:
     bool updateBootEnabled() const { return updateBoot_; }
     // The code file's summary as the window's label shows it; empty until a file was read.
     QString codeSummary() const { return codeSummary_; }
+    // The run step logged "Target run fail...": the target was written but does not run.
+    bool targetRunFailed() const { return targetRunFailed_; }
 
     void appendLog(const QString &line) override;
     void clearLog() override;
@@ -44,6 +48,7 @@ public:
     QString chooseOpenFile(const QString &caption, const QString &directory,
                            const QString &filter) override;
     void processEvents() override;
+    bool stopRequested() const override;
 
 private:
     Output &output_;
@@ -56,6 +61,11 @@ private:
     bool operationButtons_ = false;
     bool updateApp_ = false;
     bool updateBoot_ = false;
+    bool showProgress_;
+    Phase phase_;
+    bool targetRunFailed_ = false;
+    int signalsAllowed_; // signals that do not stop the operation
+    int signalsWarned_ = 0;
 };
 
 } // namespace zq::cli

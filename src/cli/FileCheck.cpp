@@ -1,5 +1,6 @@
 #include "FileCheck.h"
 
+#include "Crc32.h"
 #include "ImageFile.h"
 #include "NumberText.h"
 #include "Operations.h"
@@ -60,12 +61,13 @@ FileCheck checkFile(const Options &options)
         return check;
     }
     check.error = sizeProblem(options.command, file, image.bytes.size());
-    check.description = ops::imageDescription(file, image);
-    check.details = {{QStringLiteral("file"), file},
-                     {QStringLiteral("format"), ops::imageFormatName(image.format)},
-                     {QStringLiteral("length"), image.bytes.size()},
-                     {QStringLiteral("base"), toHexText(image.base, 8)},
-                     {QStringLiteral("text"), check.description}};
+    // The CRC the operation sends and the programmer's "Check CRC:" lines show.
+    const uint32_t crc = crc32(reinterpret_cast<const uint8_t *>(image.bytes.constData()),
+                               size_t(image.bytes.size()));
+    check.description =
+        ops::imageDescription(file, image) + QStringLiteral(", CRC ") + toHexText(crc, 8);
+    check.image = ImageIdentity{file, ops::imageFormatName(image.format), crc,
+                                int32_t(image.bytes.size()), image.base};
     return check;
 }
 

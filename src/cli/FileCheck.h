@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Options.h"
+#include "Output.h"
 
-#include <QJsonObject>
 #include <QString>
 
 namespace zq::cli
@@ -10,9 +10,10 @@ namespace zq::cli
 
 // What zqprog learned of an operation's FILE before it opened any programmer.
 struct FileCheck {
-    QString error;       // why the file is refused; empty when it may be used
-    QString description; // "demo.hex: Intel HEX, 6000 bytes from 0x08000000"
-    QJsonObject details; // the same for a program: format, length, base
+    QString error; // why the file is refused; empty when it may be used
+    // "demo.hex: Intel HEX, 6000 bytes from 0x08000000, CRC 0x1A2B3C4D"
+    QString description;
+    std::optional<ImageIdentity> image; // the same for a program
 };
 
 // A missing, unreadable or unsound file is refused before the board is touched, in zqprog's

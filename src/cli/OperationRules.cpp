@@ -1,7 +1,6 @@
 #include "OperationRules.h"
 
 #include "ConsoleFrontEnd.h"
-#include "FlashCatalog.h"
 #include "NumberText.h"
 #include "ProgrammerMode.h"
 #include "ProgrammerState.h"
@@ -27,10 +26,10 @@ QString notInModeFor(Command command, const QString &needed, const ops::Programm
 
 QString unknownFlash(Command command, const ops::ProgrammerState &state)
 {
-    const QString catalogue = config::flashCatalogPath();
+    const QString catalogue = state.flashCatalogPath;
     const QString where = QFileInfo::exists(catalogue)
                               ? QStringLiteral(" is not listed in ") + catalogue
-                              : QStringLiteral(": there is no Flash.ini in the current directory");
+                              : QStringLiteral(": no Flash.ini was found (see zqprog --help)");
     return commandName(command) +
            QStringLiteral(" needs a programmer flash known from Flash.ini; ") +
            QStringLiteral("flash id ") + toHexText(state.flashId, 6) + where;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace zq::cli
 {
@@ -19,6 +20,7 @@ bool takesFile(Command command);
 struct Options {
     Command command = Command::None;
     bool help = false;
+    bool version = false;
     QString file;
 
     int mcuTypeIndex = 0; // index of the MCU type list; download requires --mcu
@@ -31,7 +33,10 @@ struct Options {
     bool emulated = false;
     QString emulatedStateFolder; // empty: a fresh emulated board that is forgotten afterwards
     bool json = false;
+    bool noProgress = false;
     QString logFile;
+    QString flashIni;      // --flash-ini; empty: searched for (FlashIniSearch.h)
+    QStringList arguments; // as given, for the log file's record of the run
 };
 
 } // namespace zq::cli

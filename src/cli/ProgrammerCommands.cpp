@@ -5,6 +5,8 @@
 #include "ConsoleSession.h"
 #include "ExitCode.h"
 #include "FileCheck.h"
+#include "FlashIniSearch.h"
+#include "Interruption.h"
 #include "OpenErrorText.h"
 #include "OperationRules.h"
 #include "Operations.h"
@@ -13,6 +15,7 @@
 #include "ProgrammerReport.h"
 #include "Reenumeration.h"
 #include "Session.h"
+#include "TargetIds.h"
 #include "UsbDevice.h"
 #include "UsbTransport.h"
 
@@ -77,7 +80,9 @@ CommandResult followRestart(CommandResult result, ConsoleSession &console, Outpu
 {
     output.note(QStringLiteral("the programmer restarts; waiting for it to come back"));
     ops::stopProgrammer(console.session());
-    const QString path = waitForReturn(console.transport(), oldPath, before, kReturnTimeoutMs);
+    const QString path =
+        waitForReturn(console.transport(), oldPath, before, kReturnTimeoutMs,
+                      [&console] { return console.session().frontEnd.stopRequested(); });
     if (path.isEmpty())
         return failed(result, NoBoard,
                       QStringLiteral("the programmer did not come back within ") +
@@ -108,12 +113,18 @@ CommandResult operate(CommandResult result, ConsoleSession &console, const Conso
     const QString path = console.device().devicePath();
     const QStringList before = console.transport().findProgrammers();
     result.code = runOperation(command, session);
-    if (!buttons.codeSummary().isEmpty())
-        result.details.insert(QStringLiteral("codeSummary"), buttons.codeSummary());
+    const int mcuType = buttons.mcuTypeIndex();
+    if (!isUpdate(command) && mcuType >= 1 && mcuType < protocol::kMcuTypeCount)
+        result.targetId = protocol::targetIdForIndex(mcuType);
     if (*result.code != 0)
         return failed(result, OperationFailed,
                       commandName(command) + QStringLiteral(" failed, result code ") +
                           QString::number(*result.code));
+    // The window ends this with "Program target is OK!!!!!!"; a line must not take the unit.
+    if (command == Command::Program && buttons.targetRunFailed())
+        return failed(result, OperationFailed,
+                      QStringLiteral("the image is written and checked, but the target did not "
+                                     "run (\"Target run fail...\")"));
     return isUpdate(command) ? followRestart(result, console, output, path, before) : result;
 }
 
@@ -130,20 +141,29 @@ CommandResult runOnProgrammer(const Options &options, Output &output,
     const FileCheck file = checkFile(options);
     if (!file.error.isEmpty())
         return failed(result, OperationFailed, file.error);
-    if (!file.description.isEmpty()) {
+    result.image = file.image;
+    if (!file.description.isEmpty())
         output.note(file.description);
-        result.details.insert(QStringLiteral("image"), file.details);
-    }
+    const FlashIniChoice catalogue = findFlashIni(options.flashIni);
+    if (!catalogue.error.isEmpty())
+        return failed(result, OperationFailed, catalogue.error);
+    result.flashIni = catalogue.path;
     const BoardChoice choice = chooseBoard(transport->findProgrammers(), options.device);
     if (!choice.error.isEmpty())
         return failed(result, NoBoard, choice.error);
+    result.device = choice.path;
     ConsoleFrontEnd frontEnd(output, options);
     ConsoleSession console(transport, frontEnd);
+    ops::ProgrammerState &state = console.session().state;
     // The command-line twin of config.ini's UPBOOT switch.
-    console.session().state.bootUpdateEnabled = options.allowBootUpdate ? 1 : 0;
+    state.bootUpdateEnabled = options.allowBootUpdate ? 1 : 0;
+    // None found: the window's place, which then matches nothing, as a missing catalogue does.
+    state.flashCatalogPath = catalogue.path.isEmpty() ? catalogue.tried.value(0) : catalogue.path;
     const int opened = ops::openProgrammer(console.session(), choice.path);
     if (opened != 0)
         return openFailed(result, console, choice.path, opened);
+    result.boardId = state.boardId;
+    output.identified(result);
     if (options.command != Command::Info)
         return operate(result, console, frontEnd, output, options.command);
     result.code = 0;

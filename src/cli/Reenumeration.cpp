@@ -28,13 +28,15 @@ QString returnedPath(const QStringList &now, const QString &oldPath, const QStri
 } // namespace
 
 QString waitForReturn(usb::UsbTransport &transport, const QString &oldPath,
-                      const QStringList &before, int timeoutMs)
+                      const QStringList &before, int timeoutMs, const std::function<bool()> &stop)
 {
     QElapsedTimer clock;
     clock.start();
     bool leftOldPath = false;
     while (!clock.hasExpired(timeoutMs)) {
         QCoreApplication::processEvents();
+        if (stop())
+            break;
         const QStringList now = transport.findProgrammers();
         leftOldPath = leftOldPath || !now.contains(oldPath);
         const QString path = returnedPath(now, oldPath, before, leftOldPath);

@@ -14,7 +14,8 @@ void TextOutput::log(const QString &line)
     progress_.afterLine();
 }
 
-void TextOutput::progress(int percent)
+// The phase is the log's business: its lines before each restart of the bar say what comes.
+void TextOutput::progress(int percent, Phase)
 {
     progress_.show(percent);
 }

@@ -14,7 +14,7 @@ public:
     TextOutput();
 
     void log(const QString &line) override;
-    void progress(int percent) override;
+    void progress(int percent, Phase phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
     void result(const CommandResult &result) override;

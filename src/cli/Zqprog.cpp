@@ -6,9 +6,13 @@
 #include "ConsoleStreams.h"
 #include "ExitCode.h"
 #include "HelpText.h"
+#include "Interruption.h"
 #include "JsonOutput.h"
 #include "LogFileOutput.h"
 #include "TextOutput.h"
+#include "Version.h"
+
+#include <QElapsedTimer>
 
 namespace zq::cli
 {
@@ -16,9 +20,17 @@ namespace zq::cli
 namespace
 {
 
-int usageError(const QString &error)
+// A script that asked for JSON gets its result line even when the command line was wrong.
+int usageError(const QString &error, bool json)
 {
-    writeLine(stderr, QStringLiteral("zqprog: ") + error);
+    if (json) {
+        CommandResult result;
+        result.exitCode = UsageError;
+        result.error = error;
+        JsonOutput().result(result);
+    } else {
+        writeLine(stderr, QStringLiteral("zqprog: ") + error);
+    }
     writeLine(stderr, QStringLiteral("Try 'zqprog --help' for more information."));
     return UsageError;
 }
@@ -32,18 +44,23 @@ std::unique_ptr<Output> makeOutput(const Options &options, QString *error)
         console = std::make_unique<TextOutput>();
     if (options.logFile.isEmpty())
         return console;
-    return LogFileOutput::open(options.logFile, std::move(console), error);
+    return LogFileOutput::open(options.logFile, std::move(console), options.arguments, error);
 }
 
-// The emulated board's state is kept whatever the operation did: a failed download leaves
-// the flash as a real one would be left.
+int signalsAllowed(const Options &options)
+{
+    return options.command == Command::UpdateBoot ? 1 : 0;
+}
+
+// The emulated board's state is kept whatever the operation did: a failed or interrupted
+// download leaves the flash as a real one would be left.
 CommandResult runCommand(const Options &options, Output &output)
 {
     ConsoleBus bus(options);
     if (!bus.loadError().isEmpty()) {
         CommandResult refused;
         refused.command = commandName(options.command);
-        refused.exitCode = OperationFailed;
+        refused.exitCode = bus.loadErrorExit();
         refused.error = bus.loadError();
         return refused;
     }
@@ -59,13 +76,34 @@ CommandResult runCommand(const Options &options, Output &output)
     return result;
 }
 
+// A run the signal came too late to stop has done its work, and says so.
+void markInterrupted(const Options &options, CommandResult &result, Output &output)
+{
+    if (interruptCount() <= signalsAllowed(options) || result.exitCode == Success)
+        return;
+    output.log(QStringLiteral("interrupted"));
+    result.exitCode = Interrupted;
+    result.error = QStringLiteral("interrupted");
+}
+
+int showVersion(bool json)
+{
+    if (json)
+        writeJsonLine(versionObject());
+    else
+        writeLine(stdout, versionLine());
+    return Success;
+}
+
 } // namespace
 
 int runZqprog(const QStringList &arguments)
 {
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     if (!parsed.error.isEmpty())
-        return usageError(parsed.error);
+        return usageError(parsed.error, asksForJson(arguments));
+    if (parsed.options.version)
+        return showVersion(parsed.options.json);
     if (parsed.options.help) {
         writeText(stdout, helpText(parsed.options.command));
         return Success;
@@ -73,8 +111,13 @@ int runZqprog(const QStringList &arguments)
     QString error;
     const std::unique_ptr<Output> output = makeOutput(parsed.options, &error);
     if (!output)
-        return usageError(error);
-    const CommandResult result = runCommand(parsed.options, *output);
+        return usageError(error, parsed.options.json);
+    installInterruptHandlers();
+    QElapsedTimer clock;
+    clock.start();
+    CommandResult result = runCommand(parsed.options, *output);
+    markInterrupted(parsed.options, result, *output);
+    result.durationMs = clock.elapsed();
     output->result(result);
     return result.exitCode;
 }

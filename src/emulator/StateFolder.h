@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -33,5 +34,23 @@ bool saveStateFolder(const QString &folder, const BoardState &state);
 // (a FIFO would block the reader for good), or cannot be read whole, gives nothing too, and
 // error names it.
 std::optional<BoardState> loadStateFolder(const QString &folder, QString *error = nullptr);
+
+// One process at a time owns a state folder, as one program at a time owns a real board: a
+// second one would work on a copy and the last to save would silently undo the other's
+// writes. The lock is an flock on ".lock" in the folder (creating the folder), which the
+// system drops when the process ends however it ends, so a killed run never leaves it stale.
+class StateFolderLock
+{
+public:
+    // Null when another process holds the folder, or it cannot be created; busy says which.
+    static std::unique_ptr<StateFolderLock> take(const QString &folder, bool *busy, QString *error);
+    ~StateFolderLock();
+    StateFolderLock(const StateFolderLock &) = delete;
+    StateFolderLock &operator=(const StateFolderLock &) = delete;
+
+private:
+    explicit StateFolderLock(intptr_t handle) : handle_(handle) {}
+    intptr_t handle_;
+};
 
 } // namespace zq::emu

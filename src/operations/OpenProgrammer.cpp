@@ -66,7 +66,10 @@ void reportFlashSizeOutOfRange(Session &session)
 
 int lookupFlash(Session &session, uint32_t flashId)
 {
-    const config::FlashEntry entry = config::findFlash(config::flashCatalogPath(), flashId);
+    const QString catalog = session.state.flashCatalogPath.isEmpty()
+                                ? config::flashCatalogPath()
+                                : session.state.flashCatalogPath;
+    const config::FlashEntry entry = config::findFlash(catalog, flashId);
     session.state.flashSize = entry.matched ? entry.size : 0;
     session.state.flashCapacity = entry.matched ? entry.fullSize : 0;
     session.state.flashName = entry.matched ? entry.name : QString();

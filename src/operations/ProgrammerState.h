@@ -25,6 +25,9 @@ struct ProgrammerState {
     // against it.
     int64_t flashCapacity = 0;
     QString flashName; // from Flash.ini; empty when not found
+    // The catalogue read on each connect; empty: Flash.ini in the current directory, where the
+    // window reads it. zqprog looks in more places and names the file it chose.
+    QString flashCatalogPath;
 
     // From config.ini: 1 allows the boot update after a connect for normal work.
     int bootUpdateEnabled = 0;

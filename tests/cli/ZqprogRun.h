@@ -99,6 +99,7 @@ public:
     {
         QProcess process;
         process.setWorkingDirectory(folder.path());
+        process.setProcessEnvironment(environment());
         process.start(QStringLiteral(ZQPROG_PATH), arguments);
         ZqprogRun result;
         if (!process.waitForFinished(60000)) {
@@ -112,6 +113,14 @@ public:
             result.out.removeLast();
         result.err = QString::fromUtf8(process.readAllStandardError());
         return result;
+    }
+
+    // The user's own configuration stays out of the runs: Flash.ini is looked for there.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        return environment;
     }
 
     QTemporaryDir folder;

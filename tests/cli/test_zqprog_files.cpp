@@ -95,8 +95,8 @@ private slots:
             hex += ':' + record.toHex().toUpper() + '\n';
         }
         writeAll(work.path("demo.hex"), hex + ":00000001FF\n");
-        const QString description =
-            "demo.hex: Intel HEX, " + QString::number(image.size()) + " bytes from 0x08000000";
+        const QString description = "demo.hex: Intel HEX, " + QString::number(image.size()) +
+                                    " bytes from 0x08000000, CRC " + crcText(image);
 
         const ZqprogRun text = work.run({work.emulated(), "program", "demo.hex"});
         QCOMPARE(text.exitCode, 0);
@@ -105,11 +105,12 @@ private slots:
 
         const ZqprogRun json = work.run({work.emulated(), "--json", "verify", "demo.hex"});
         QCOMPARE(json.exitCode, 0);
-        const QJsonObject file = jsonLines(json).last().value("image").toObject();
-        QCOMPARE(file.value("text").toString(), description);
-        QCOMPARE(file.value("format").toString(), QString("Intel HEX"));
-        QCOMPARE(file.value("length").toInt(), image.size());
-        QCOMPARE(file.value("base").toString(), QString("0x08000000"));
+        const QJsonObject result = jsonLines(json).last();
+        QCOMPARE(result.value("file").toString(), QString("demo.hex"));
+        QCOMPARE(result.value("format").toString(), QString("Intel HEX"));
+        QCOMPARE(result.value("length").toInt(), image.size());
+        QCOMPARE(result.value("base").toDouble(), double(0x08000000));
+        QCOMPARE(zq::toHexText(uint32_t(result.value("crc").toDouble()), 8), crcText(image));
     }
 
     void anUnreadableStateFileOfTheEmulatorIsAClearError()

@@ -187,7 +187,9 @@ private slots:
 
         const QStringList lines =
             QString::fromUtf8(readAll(work.path("runs.log"))).split('\n', Qt::SkipEmptyParts);
-        const QRegularExpression stamped("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (.*)$");
+        // Every line carries the board's id, so runs on several boards can share the file.
+        const QRegularExpression stamped(
+            "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\[0x00012345\\] (.*)$");
         QStringList texts;
         for (const QString &line : lines) {
             const QRegularExpressionMatch match = stamped.match(line);

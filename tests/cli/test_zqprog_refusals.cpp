@@ -39,7 +39,7 @@ private slots:
             << "flash id 0x123456 is not listed in";
         QTest::newRow("check without a catalogue")
             << QByteArray() << false << QStringList{"check", "demo.bin"}
-            << "there is no Flash.ini in the current directory";
+            << "no Flash.ini was found";
         QTest::newRow("update-app in normal work")
             << QByteArray() << true << QStringList{"update-app", "demo.app"}
             << "update-app needs the programmer in update of the MCU code";
