@@ -4,7 +4,7 @@ BENCH_BUILD ?= build-bench
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test package windows windows-zip check-windows clean fuzz bench
+.PHONY: all deps configure build run test package package-deps check-package windows windows-zip check-windows clean fuzz bench
 
 all: build
 
@@ -19,16 +19,31 @@ configure: $(BUILD)/build.ninja
 build: deps configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only what tools/run.sh starts: the demo, its sample files, and zqprog for a machine without a
+# display; the tests and benchmarks are left to make test and make bench.
+RUN_TARGETS = zq-programmer-demo demo-samples zqprog
+run: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 	tools/run.sh $(BUILD)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# The Debian package (CPack): the three programs, menu entries, icon, sample Flash.ini, udev rule.
-package: build
+# The Debian packages (CPack): zqprog (the command line, udev rule, sample Flash.ini) and
+# zq-programmer (the window and the demo); only what goes in them is built.
+PACKAGE_TARGETS = zqprog zq-programmer zq-programmer-demo package-files
+package-deps:
+	@tools/install-deps.sh build package
+
+package: package-deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PACKAGE_TARGETS)
+	rm -f $(BUILD)/*.deb
 	cd $(BUILD) && cpack -G DEB
 	@ls -1 $(BUILD)/*.deb
+
+# lintian over both packages; any error fails.
+check-package: package
+	lintian --fail-on error $(BUILD)/*.deb
 
 clean:
 	rm -rf $(BUILD)

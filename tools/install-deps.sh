@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages a build needs, only those that are missing.
 # Usage: tools/install-deps.sh [group...]
-#   groups: build (default), windows, qt-windows, usbemu, screenshot, fuzz
+#   groups: build (default), windows, qt-windows, usbemu, screenshot, fuzz, package
 set -eu
 
 # binutils (objcopy, and the ARM cross tools) make the HEX, S-record and ELF samples the
@@ -13,6 +13,8 @@ qt_windows_pkgs="g++-mingw-w64-x86-64 dpkg-dev make perl xz-utils"
 usbemu_pkgs="umockdev libumockdev-dev"
 screenshot_pkgs="xvfb imagemagick x11-utils fonts-liberation xdotool"
 fuzz_pkgs="clang libclang-rt-14-dev"
+# make package: CPack's dependency scan (dpkg-shlibdeps, file) and the check of the result.
+package_pkgs="dpkg-dev file lintian"
 
 groups="${*:-build}"
 want=""
@@ -24,6 +26,7 @@ for g in $groups; do
         usbemu) want="$want $usbemu_pkgs" ;;
         screenshot) want="$want $screenshot_pkgs" ;;
         fuzz) want="$want $fuzz_pkgs" ;;
+        package) want="$want $package_pkgs" ;;
         *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
     esac
 done

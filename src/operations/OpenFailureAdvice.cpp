@@ -8,10 +8,12 @@ QString openFailureAdvice(usb::OpenError error)
 {
     switch (error) {
     case usb::OpenError::Permission:
+        // The package installs the rule, so what is left there is the group (ssh sessions and
+        // services have no seat for uaccess) and a replug; a build from source lacks the rule.
         return QStringLiteral(
-            "No permission to open the programmer: install the udev rule "
-            "60-zq-programmer.rules into /etc/udev/rules.d (see the README, Linux permissions), "
-            "then unplug and plug the programmer in again.");
+            "No permission to open the programmer: add the user to the plugdev group (then log "
+            "in again) and plug the programmer in again; built from source, first copy "
+            "tools/60-zq-programmer.rules to /etc/udev/rules.d (README: \"Linux permissions\").");
     case usb::OpenError::Busy:
         return QStringLiteral("The programmer is in use by another program: close it and try "
                               "again.");
