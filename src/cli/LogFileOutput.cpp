@@ -141,9 +141,13 @@ void LogFileOutput::result(const CommandResult &result)
     const QString error = QStringLiteral("cannot write the log file ") + file_.fileName() +
                           QStringLiteral(": ") + writeError_;
     failed.error = failed.error.isEmpty() ? error : failed.error + QStringLiteral("; ") + error;
-    if (failed.exitCode == 0)
-        failed.exitCode = 1;
+    failed.exitCode = finalExit(failed.exitCode);
     console_->result(failed);
+}
+
+int LogFileOutput::finalExit(int exitCode) const
+{
+    return exitCode == 0 && !writeError_.isEmpty() ? 1 : exitCode;
 }
 
 void LogFileOutput::append(const QString &line)

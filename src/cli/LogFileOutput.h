@@ -32,6 +32,7 @@ public:
     void note(const QString &text) override;
     void identified(const CommandResult &run) override;
     void result(const CommandResult &result) override;
+    int finalExit(int exitCode) const override;
 
 private:
     LogFileOutput(std::unique_ptr<Output> console, const QStringList &arguments);

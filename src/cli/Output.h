@@ -56,6 +56,8 @@ public:
     // the run so far, for a record that starts with it.
     virtual void identified(const CommandResult &) {}
     virtual void result(const CommandResult &result) = 0;
+    // The exit status once the result is out: a record that could not be kept fails the run.
+    virtual int finalExit(int exitCode) const { return exitCode; }
 };
 
 } // namespace zq::cli

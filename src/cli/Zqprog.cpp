@@ -119,7 +119,7 @@ int runZqprog(const QStringList &arguments)
     markInterrupted(parsed.options, result, *output);
     result.durationMs = clock.elapsed();
     output->result(result);
-    return result.exitCode;
+    return output->finalExit(result.exitCode);
 }
 
 } // namespace zq::cli

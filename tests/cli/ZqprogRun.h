@@ -95,12 +95,13 @@ public:
     }
     QByteArray boardFile(const QString &name) const { return readAll(board() + '/' + name); }
 
-    ZqprogRun run(const QStringList &arguments) const
+    ZqprogRun run(const QStringList &arguments,
+                  const QString &program = QStringLiteral(ZQPROG_PATH)) const
     {
         QProcess process;
         process.setWorkingDirectory(folder.path());
         process.setProcessEnvironment(environment());
-        process.start(QStringLiteral(ZQPROG_PATH), arguments);
+        process.start(program, arguments);
         ZqprogRun result;
         if (!process.waitForFinished(60000)) {
             process.kill();
