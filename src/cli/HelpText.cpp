@@ -26,13 +26,22 @@ Options for every subcommand:
   --emulated[=DIR]      use the built-in emulated programmer instead of USB; with DIR its
                         state (flash contents, mode, versions) is kept in DIR between runs
   --json                one JSON object per line on stdout (log, progress, message, result)
-  --log FILE            also append every line, with date and time, to FILE
+  --log FILE            also append every line, with date, time and board id, to FILE
+  --no-progress         no progress bar or progress lines
+  --flash-ini FILE      the flash catalogue to use
+  --version             zqprog's version and the build it is
   -h, --help            this help, or a subcommand's help: zqprog program --help
 
-Flash.ini is read from the current directory. config.ini is neither read nor written.
+Flash.ini is the first found of: --flash-ini FILE, ./Flash.ini,
+$XDG_CONFIG_HOME/zq-programmer/Flash.ini (~/.config when unset), the installed sample.
+config.ini is neither read nor written. Quote a --device path: it holds '&'.
 
-Exit status: 0 success; 1 the operation failed or was refused; 2 usage error;
-3 no programmer, several and no --device, or it cannot be opened.
+Ctrl-C or SIGTERM stops the operation after the frame in flight (exit 130); during
+update-boot the first Ctrl-C is refused.
+
+Exit status: 0 success; 1 the operation failed or was refused, the target did not run, or
+the log file could not be written; 2 usage error; 3 no programmer, several and no --device,
+or it cannot be opened (busy, no permission); 130 interrupted.
 )";
 
 const char *const kList = R"(Usage: zqprog list [--emulated[=DIR]] [--json] [--log FILE]
