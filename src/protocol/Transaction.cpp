@@ -40,23 +40,49 @@ Transaction::~Transaction()
 
 int Transaction::send(int32_t txLength, int sendTries)
 {
-    burnCtrl_.txDone.store(0, kRelease);
-    burnCtrl_.rxDone.store(0, kRelease);
-    burnCtrl_.txLength.store(txLength, kRelease);
-    letter_ = burnCtrl_.txBuffer[2];
-    number_ = post(burnCtrl_.txRequest);
-    if (waitFor(timeoutFor(style_, sendTries), [this] { return confirmed(); }) == Waited::Arrived) {
-        burnCtrl_.txDone.store(0, kRelease);
-        return 0;
-    }
-    abandon(burnCtrl_.txRequest, true);
-    return -1;
+    return sendFrame(txLength, sendTries, false);
 }
 
 int Transaction::awaitReply(int replyTries)
 {
+    readNumber_ = post(burnCtrl_.rxRequest, burnCtrl_.rxNumber);
+    return awaitPostedReply(replyTries);
+}
+
+void Transaction::releaseReply()
+{
+    burnCtrl_.rxDone.store(0, kRelease);
+}
+
+// The read is asked for together with the frame: the worker reads as soon as its write has
+// returned, in the same pass, as it does for a read requested while it writes. That spares a
+// hand-over each way per exchange; the reply's wait still starts when the send is confirmed.
+int Transaction::run(int32_t txLength, int sendTries, int replyTries)
+{
+    const int sent = sendFrame(txLength, sendTries, true);
+    return sent != 0 ? sent : awaitPostedReply(replyTries);
+}
+
+int Transaction::sendFrame(int32_t txLength, int sendTries, bool readAhead)
+{
+    burnCtrl_.txDone.store(0, kRelease);
+    burnCtrl_.rxDone.store(0, kRelease);
+    burnCtrl_.txLength.store(txLength, kRelease);
+    letter_ = burnCtrl_.txBuffer[2];
+    // The frame's request first: a worker that looks in between must not read before it writes.
+    sendNumber_ = post(burnCtrl_.txRequest, burnCtrl_.txNumber);
+    readNumber_ = readAhead ? post(burnCtrl_.rxRequest, burnCtrl_.rxNumber) : 0;
+    if (waitFor(timeoutFor(style_, sendTries), [this] { return confirmed(); }) == Waited::Arrived) {
+        burnCtrl_.txDone.store(0, kRelease);
+        return 0;
+    }
+    abandonSend();
+    return -1;
+}
+
+int Transaction::awaitPostedReply(int replyTries)
+{
     const auto deadline = wait_.now() + timeoutFor(style_, replyTries);
-    number_ = post(burnCtrl_.rxRequest);
     for (;;) {
         const auto left = std::max(deadline - wait_.now(), HandOverWait::Clock::duration::zero());
         if (waitFor(left, [this] { return replyIn(); }) != Waited::Arrived)
@@ -67,31 +93,21 @@ int Transaction::awaitReply(int replyTries)
         burnCtrl_.owedReplies.fetch_and(~USB_BURN_CTRL::owedMarkerBit(burnCtrl_.rxBuffer[2]),
                                         std::memory_order_acq_rel);
         releaseReply();
-        number_ = post(burnCtrl_.rxRequest);
+        readNumber_ = post(burnCtrl_.rxRequest, burnCtrl_.rxNumber);
     }
-    abandon(burnCtrl_.rxRequest, false);
+    abandonRead();
     return -2;
 }
 
-void Transaction::releaseReply()
-{
-    burnCtrl_.rxDone.store(0, kRelease);
-}
-
-int Transaction::run(int32_t txLength, int sendTries, int replyTries)
-{
-    const int sent = send(txLength, sendTries);
-    return sent != 0 ? sent : awaitReply(replyTries);
-}
-
 // The request's number first, then its flag; then the worker is woken.
-uint32_t Transaction::post(std::atomic<uint8_t> &request)
+uint32_t Transaction::post(std::atomic<uint8_t> &request, std::atomic<uint32_t> &number)
 {
-    const uint32_t number = burnCtrl_.requestNumber.load(kAcquire) + 1;
-    burnCtrl_.requestNumber.store(number, kRelease);
+    const uint32_t next = burnCtrl_.requestNumber.load(kAcquire) + 1;
+    burnCtrl_.requestNumber.store(next, kRelease);
+    number.store(next, kRelease);
     request.store(1, kRelease);
     burnCtrl_.wakeWorker();
-    return number;
+    return next;
 }
 
 Transaction::Waited Transaction::waitFor(HandOverWait::Clock::duration timeout,
@@ -123,7 +139,8 @@ Transaction::Waited Transaction::waitFor(HandOverWait::Clock::duration timeout,
 
 bool Transaction::confirmed() const
 {
-    return burnCtrl_.txDone.load(kAcquire) == 1 && burnCtrl_.sentNumber.load(kAcquire) == number_;
+    return burnCtrl_.txDone.load(kAcquire) == 1 &&
+           burnCtrl_.sentNumber.load(kAcquire) == sendNumber_;
 }
 
 // A reply read for an earlier request was given up on with it: it is dropped, unseen.
@@ -131,7 +148,7 @@ bool Transaction::replyIn()
 {
     if (burnCtrl_.rxDone.load(kAcquire) != 1)
         return false;
-    if (burnCtrl_.replyNumber.load(kAcquire) == number_)
+    if (burnCtrl_.replyNumber.load(kAcquire) == readNumber_)
         return true;
     releaseReply();
     return false;
@@ -165,15 +182,35 @@ bool Transaction::lost() const
     return burnCtrl_.device != nullptr && !burnCtrl_.device->isOpen();
 }
 
-// Ends the request given up on. Afterwards the worker is free and holds nothing of it; if the
-// board has the frame, the reply it may still send is drained or recognised later.
-void Transaction::abandon(std::atomic<uint8_t> &request, bool sending)
+// Ends the send given up on, and the read asked for with it. Afterwards the worker is free and
+// holds nothing of either; if the board has the frame, the reply it may still send is drained or
+// recognised later.
+void Transaction::abandonSend()
 {
-    if (request.exchange(0, std::memory_order_acq_rel) == 1)
+    // A read the worker has taken means its write is over: the read is the one to end.
+    if (readNumber_ != 0 && burnCtrl_.rxRequest.exchange(0, std::memory_order_acq_rel) == 0)
+        return endTakenRequest(readNumber_, USB_BURN_CTRL::Aborted);
+    if (burnCtrl_.txRequest.exchange(0, std::memory_order_acq_rel) == 1)
         return; // the worker never took it: nothing went out
-    burnCtrl_.abortTransfer(number_);
-    const bool free = waitFor(kAbortGrace, [this] {
-                          return burnCtrl_.finishedNumber.load(kAcquire) == number_;
+    // A write that went out whole leaves the board with the frame.
+    endTakenRequest(sendNumber_, USB_BURN_CTRL::Completed);
+}
+
+void Transaction::abandonRead()
+{
+    if (burnCtrl_.rxRequest.exchange(0, std::memory_order_acq_rel) == 1)
+        return;
+    // A read that ended before the board answered leaves its reply owed.
+    endTakenRequest(readNumber_, USB_BURN_CTRL::Aborted);
+}
+
+// The worker took the request: its transfer is aborted, and the transaction waits until the
+// worker is back. A reply is owed when the transfer ended as owedWhen.
+void Transaction::endTakenRequest(uint32_t number, USB_BURN_CTRL::Outcome owedWhen)
+{
+    burnCtrl_.abortTransfer(number);
+    const bool free = waitFor(kAbortGrace, [&] {
+                          return burnCtrl_.finishedNumber.load(kAcquire) == number;
                       }) == Waited::Arrived;
     if (!free) {
         // A transfer that does not end when aborted: the link cannot be trusted any more.
@@ -181,11 +218,7 @@ void Transaction::abandon(std::atomic<uint8_t> &request, bool sending)
             burnCtrl_.device->close();
         return;
     }
-    const auto outcome = burnCtrl_.lastTransfer.load(kAcquire);
-    // A write that went out, or a read that ended before the board answered: a reply is owed.
-    const bool replyOwed =
-        sending ? outcome == USB_BURN_CTRL::Completed : outcome == USB_BURN_CTRL::Aborted;
-    if (!replyOwed)
+    if (burnCtrl_.lastTransfer.load(kAcquire) != owedWhen)
         return;
     burnCtrl_.owedReplies.fetch_or(ownMarkers(), std::memory_order_acq_rel);
     burnCtrl_.drainRequest.store(1, kRelease);

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "HandOverWait.h"
+#include "UsbBurnCtrl.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-
-class USB_BURN_CTRL;
 
 namespace zq
 {
@@ -57,21 +56,26 @@ public:
 private:
     enum class Waited { Arrived, Lost, GaveUp };
 
-    uint32_t post(std::atomic<uint8_t> &request);
+    int sendFrame(int32_t txLength, int sendTries, bool readAhead);
+    int awaitPostedReply(int replyTries);
+    uint32_t post(std::atomic<uint8_t> &request, std::atomic<uint32_t> &number);
     Waited waitFor(HandOverWait::Clock::duration timeout, const std::function<bool()> &arrived);
     bool confirmed() const;
     bool replyIn();
     bool staleReply() const;
     uint64_t ownMarkers() const; // the reply markers this command's frame may be answered with
     bool lost() const;
-    void abandon(std::atomic<uint8_t> &request, bool sending);
+    void abandonSend();
+    void abandonRead();
+    void endTakenRequest(uint32_t number, USB_BURN_CTRL::Outcome owedWhen);
 
     USB_BURN_CTRL &burnCtrl_;
     FrontEnd &frontEnd_;
     WaitStyle style_;
     HandOverWait &wait_;
-    uint32_t number_ = 0; // the request waited for
-    uint8_t letter_ = 0;  // the command letter of the frame sent
+    uint32_t sendNumber_ = 0;
+    uint32_t readNumber_ = 0; // 0: no read asked for
+    uint8_t letter_ = 0;      // the command letter of the frame sent
 };
 
 } // namespace zq::protocol

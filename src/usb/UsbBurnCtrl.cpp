@@ -99,7 +99,7 @@ bool USB_BURN_CTRL::sendFrame()
 {
     // The request was taken by an exchange, so its number and length, stored before the flag,
     // are the ones read here.
-    const uint32_t number = requestNumber.load(kAcquire);
+    const uint32_t number = txNumber.load(kAcquire);
     const int32_t length = txLength.load(kAcquire);
     const int written = device->write(txBuffer, length, {number, {}});
     const Outcome outcome = written == 1                           ? Completed
@@ -118,7 +118,7 @@ bool USB_BURN_CTRL::sendFrame()
 // False when the device is lost and the worker must end.
 bool USB_BURN_CTRL::receivePacket()
 {
-    const uint32_t number = requestNumber.load(kAcquire);
+    const uint32_t number = rxNumber.load(kAcquire);
     const int received = device->read(rxBuffer, {number, {}});
     if (received == zq::usb::kTransferAborted) {
         finish(number, Aborted); // given up by the window's thread: nothing to hand back

@@ -50,13 +50,16 @@ public:
     std::atomic<uint8_t> rxDone{0}; // 1: reply in rxBuffer; 2: read failed, device lost
     std::atomic<uint8_t> stopRequest{0};
 
-    // Every request (a send or a read) gets a new number, stored before its flag is set. The
-    // worker takes the number with the request and stamps what it hands back with it: sentNumber
-    // before txDone, replyNumber before rxDone, and finishedNumber with lastTransfer once it has
-    // returned from the transfer, whatever came of it. So a confirmation or a reply that arrives
-    // after its request was given up is told apart from the one a later request waits for, and
-    // the window's thread knows when the worker is free again.
-    std::atomic<uint32_t> requestNumber{0};
+    // Every request (a send or a read) gets a new number from requestNumber, stored in txNumber
+    // or rxNumber before its flag is set. The worker takes the number with the request and
+    // stamps what it hands back with it: sentNumber before txDone, replyNumber before rxDone, and
+    // finishedNumber with lastTransfer once it has returned from the transfer, whatever came of
+    // it. So a confirmation or a reply that arrives after its request was given up is told apart
+    // from the one a later request waits for, and the window's thread knows when the worker is
+    // free again.
+    std::atomic<uint32_t> requestNumber{0}; // the last number handed out
+    std::atomic<uint32_t> txNumber{0};
+    std::atomic<uint32_t> rxNumber{0};
     std::atomic<uint32_t> sentNumber{0};
     std::atomic<uint32_t> replyNumber{0};
     std::atomic<uint32_t> finishedNumber{0};

@@ -133,7 +133,7 @@ struct OperationRig {
     bool replyIsIn() const
     {
         return burnCtrl.rxDone.load() == 1 &&
-               burnCtrl.replyNumber.load() == burnCtrl.requestNumber.load();
+               burnCtrl.replyNumber.load() == burnCtrl.rxNumber.load();
     }
 };
 

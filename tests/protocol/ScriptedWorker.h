@@ -140,7 +140,7 @@ private:
 
     void takeFrame()
     {
-        const uint32_t number = ctrl_.requestNumber.load();
+        const uint32_t number = ctrl_.txNumber.load();
         const int32_t length = ctrl_.txLength.load();
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -155,7 +155,7 @@ private:
 
     void serveRead()
     {
-        const uint32_t number = ctrl_.requestNumber.load();
+        const uint32_t number = ctrl_.rxNumber.load();
         ++readRequests_;
         // What the pipe still held comes first.
         if (hasLate_.exchange(false) || pastDrain_.exchange(false))

@@ -38,7 +38,8 @@ public:
     TestClock(const USB_BURN_CTRL &ctrl, const FakeChannel &channel)
         : TestClock({}, [worker = &ctrl, pipe = &channel] {
               const uint32_t ticket = pipe->pendingTicket();
-              return ticket != 0 && ticket == worker->requestNumber.load() &&
+              return ticket != 0 &&
+                     (ticket == worker->txNumber.load() || ticket == worker->rxNumber.load()) &&
                      ticket != worker->abortedNumber.load();
           })
     {
@@ -75,7 +76,7 @@ struct SilentBoard {
     {
         if (!confirmSends || ctrl.txRequest.exchange(0) != 1)
             return;
-        const uint32_t number = ctrl.requestNumber.load();
+        const uint32_t number = ctrl.txNumber.load();
         ctrl.sentNumber.store(number);
         ctrl.txDone.store(1);
         ctrl.lastTransfer.store(USB_BURN_CTRL::Completed);

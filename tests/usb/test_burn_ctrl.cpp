@@ -43,7 +43,7 @@ struct Rig {
         ctrl.txDone.store(0, std::memory_order_release);
         ctrl.rxDone.store(0, std::memory_order_release);
         ctrl.txLength.store(frame.size(), std::memory_order_release);
-        ctrl.requestNumber.store(ctrl.requestNumber.load() + 1, std::memory_order_release);
+        ctrl.txNumber.store(nextNumber(), std::memory_order_release);
         ctrl.txRequest.store(1, std::memory_order_release);
         ctrl.wakeWorker();
     }
@@ -51,10 +51,11 @@ struct Rig {
     {
         ctrl.txDone.store(0, std::memory_order_release);
         ctrl.rxDone.store(0, std::memory_order_release);
-        ctrl.requestNumber.store(number, std::memory_order_release);
+        ctrl.rxNumber.store(number, std::memory_order_release);
         ctrl.rxRequest.store(1, std::memory_order_release);
         ctrl.wakeWorker();
     }
+    uint32_t nextNumber() { return ++numbers; }
     bool finished(uint32_t number, USB_BURN_CTRL::Outcome outcome)
     {
         return eventually([&] {
@@ -77,6 +78,7 @@ struct Rig {
     UsbDevice device{transport};
     std::shared_ptr<FakeChannel> channel;
     USB_BURN_CTRL ctrl;
+    uint32_t numbers = 100; // above the numbers the cases give their own requests
 };
 
 } // namespace
@@ -125,7 +127,7 @@ private slots:
         rig.ctrl.start();
         rig.requestSend(QByteArray("F", 1));
         QVERIFY(eventually([&] { return rig.channel->inTransfer(); }));
-        rig.ctrl.requestNumber.store(5);
+        rig.ctrl.rxNumber.store(5);
         rig.ctrl.rxRequest.store(1);
         rig.ctrl.stopRequest.store(1);
         rig.channel->queuePacket(QByteArray("ok", 2));
@@ -208,7 +210,7 @@ private slots:
         rig.ctrl.start();
         rig.requestReceive(20); // this transaction gives up before the reply comes
         QVERIFY(eventually([&] { return rig.channel->inTransfer(); }));
-        rig.ctrl.requestNumber.store(21); // the next transaction has begun
+        rig.ctrl.rxNumber.store(21); // the next transaction has begun
         rig.channel->queuePacket(QByteArray("late", 4));
         QVERIFY(eventually([&] { return rig.rxDone() == 1; }));
         QCOMPARE(rig.ctrl.replyNumber.load(), 20u);
@@ -239,7 +241,7 @@ private slots:
 
         rig.channel->holdWrites(true); // the board NAKs the frame
         rig.requestSend(QByteArray("H", 1));
-        const uint32_t held = rig.ctrl.requestNumber.load();
+        const uint32_t held = rig.ctrl.txNumber.load();
         QVERIFY(eventually([&] { return rig.channel->inTransfer(); }));
         rig.ctrl.abortTransfer(held);
         QVERIFY(rig.finished(held, USB_BURN_CTRL::Aborted));
@@ -273,7 +275,7 @@ private slots:
         QCOMPARE(rig.ctrl.owedReplies.load(), uint64_t(0));
 
         rig.channel->queuePacket(QByteArray("own", 3));
-        rig.requestReceive(rig.ctrl.requestNumber.load() + 1);
+        rig.requestReceive(rig.nextNumber());
         QVERIFY(eventually([&] { return rig.rxDone() == 1; }));
         QCOMPARE(rig.reply(), QByteArray("own"));
     }

@@ -49,25 +49,31 @@ int LibusbChannel::transfer(uint8_t endpoint, uint8_t *data, int length, Transfe
     libusb_transfer *request = libusb_alloc_transfer(0);
     if (!request)
         return kTransferFailed;
+    int completed = 0; // set by onTransferEnded, on whichever thread handles the event
     libusb_fill_bulk_transfer(request, handle_, endpoint, data, length,
-                              &LibusbChannel::onTransferEnded, this,
+                              &LibusbChannel::onTransferEnded, &completed,
                               unsigned(ticket.timeout.count()));
     int result = kTransferFailed;
+    bool submitted = false;
+    context_->beginTransfer();
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (!cancelled_ && ticket.number != 0 && ticket.number == abortedTicket_) {
             result = kTransferAborted; // given up before it could start
-        } else if (!cancelled_) {
-            pendingEnded_ = false;
-            if (libusb_submit_transfer(request) == LIBUSB_SUCCESS) {
-                pending_ = request;
-                pendingTicket_ = ticket.number;
-                ended_.wait(lock, [this] { return pendingEnded_; });
-                pending_ = nullptr;
-                result = outcome(*request);
-            }
+        } else if (!cancelled_ && libusb_submit_transfer(request) == LIBUSB_SUCCESS) {
+            submitted = true;
+            pending_ = request;
+            pendingTicket_ = ticket.number;
         }
     }
+    if (submitted) {
+        while (completed == 0)
+            libusb_handle_events_completed(context_->get(), &completed);
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_ = nullptr;
+        result = outcome(*request);
+    }
+    context_->endTransfer();
     libusb_free_transfer(request);
     return result;
 }
@@ -89,10 +95,7 @@ int LibusbChannel::outcome(const libusb_transfer &request) const
 
 void LIBUSB_CALL LibusbChannel::onTransferEnded(libusb_transfer *transfer)
 {
-    auto *self = static_cast<LibusbChannel *>(transfer->user_data);
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->pendingEnded_ = true;
-    self->ended_.notify_all();
+    *static_cast<int *>(transfer->user_data) = 1;
 }
 
 } // namespace zq::usb

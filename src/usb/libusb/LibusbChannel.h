@@ -13,9 +13,10 @@ namespace zq::usb
 {
 
 // An opened programmer over libusb: interface 0 claimed, one bulk pipe each way. Transfers are
-// asynchronous underneath, completed by the context's event thread, so cancel() from the window's
-// thread ends a read the board never answers. The interface and handle are given back in the
-// destructor, which runs only after the last transfer has returned.
+// asynchronous underneath, and the thread that waits for one handles libusb's events until it
+// has ended (see LibusbContext), so abort() and cancel() from the window's thread end a read the
+// board never answers. The interface and handle are given back in the destructor, which runs
+// only after the last transfer has returned.
 class LibusbChannel : public UsbChannel
 {
 public:
@@ -42,11 +43,9 @@ private:
     libusb_device_handle *handle_;
     PipeInfo pipes_;
     std::mutex mutex_;
-    std::condition_variable ended_;
     libusb_transfer *pending_ = nullptr;
     uint32_t pendingTicket_ = 0;
     uint32_t abortedTicket_ = 0;
-    bool pendingEnded_ = false;
     bool cancelled_ = false;
 };
 

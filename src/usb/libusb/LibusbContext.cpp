@@ -23,7 +23,11 @@ LibusbContext::~LibusbContext()
 {
     if (hotplugRegistered_)
         libusb_hotplug_deregister_callback(context_, hotplug_);
-    quit_.store(true);
+    {
+        std::lock_guard<std::mutex> lock(pumpMutex_);
+        quit_.store(true);
+    }
+    pumpWake_.notify_all();
     libusb_interrupt_event_handler(context_);
     events_.join();
     libusb_exit(context_);
@@ -35,9 +39,53 @@ void LibusbContext::setDeviceListener(UsbTransport::DeviceListener listener)
     listener_ = std::move(listener);
 }
 
+void LibusbContext::beginTransfer()
+{
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(pumpMutex_);
+        first =
+            transfers_++ == 0 && std::chrono::steady_clock::now() >= lastTransfer_ + kPumpLinger;
+    }
+    // The pump may sit in its poll holding libusb's event lock: it is asked out of it once per
+    // burst, and the worker's own event handling waits for it only that once.
+    if (first)
+        libusb_interrupt_event_handler(context_);
+}
+
+// The pump is not woken: it looks again by itself after kPumpLinger, which spares it a wake-up
+// per transfer.
+void LibusbContext::endTransfer()
+{
+    std::lock_guard<std::mutex> lock(pumpMutex_);
+    --transfers_;
+    lastTransfer_ = std::chrono::steady_clock::now();
+}
+
+// False when the pump is to end.
+bool LibusbContext::pumpMayRun(std::unique_lock<std::mutex> &lock)
+{
+    for (;;) {
+        if (quit_.load())
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (transfers_ > 0)
+            pumpWake_.wait_until(lock, now + kPumpLinger);
+        else if (now < lastTransfer_ + kPumpLinger)
+            pumpWake_.wait_until(lock, lastTransfer_ + kPumpLinger);
+        else
+            return true;
+    }
+}
+
 void LibusbContext::pumpEvents()
 {
-    while (!quit_.load()) {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(pumpMutex_);
+            if (!pumpMayRun(lock))
+                return;
+        }
         // The time-out only bounds how long a missed interrupt could delay shutting down.
         timeval interval{0, 200000};
         libusb_handle_events_timeout_completed(context_, &interval, nullptr);
