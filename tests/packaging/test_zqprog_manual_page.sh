@@ -25,7 +25,7 @@ for word in $subcommands $words; do
     fi
 done
 # The exit statuses the help gives are the page's.
-for status in 0 1 2 3; do
+for status in 0 1 2 3 130; do
     printf '%s\n' "$text" | grep -qx -- ".B $status" || { echo "exit status $status missing"; failed=1; }
 done
 [ $failed -eq 0 ] && echo "zqprog(1) names all $(printf '%s\n' $subcommands $words | wc -l) subcommands, options and MCU types of the help"
