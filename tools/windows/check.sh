@@ -1,26 +1,95 @@
 #!/bin/sh
-# Builds the Qt-free Windows code (WinUSB channel, SetupAPI discovery, device notifications) with
-# its smoke programs for 64-bit Windows and runs each under wine; fails when any check fails.
-# Usage: tools/windows/check.sh BUILD_DIR
+# Runs the Windows build under wine and fails when any check fails:
+#   1. the WinUSB, SetupAPI and device-notification smoke programs (plain C++, built here);
+#   2. zqprog.exe over the emulated board: download, check, program and verify, with the bytes
+#      the board kept compared with the image;
+#   3. the Qt Test programs of the build (the window's and the operations'), offscreen, by ctest;
+#   4. zq-programmer-demo.exe on a private X server: "Open programmer" pressed, the log panel
+#      read back through the clipboard, the window closed, config.ini written on the way out.
+# Usage: tools/windows/check.sh WIN_BUILD      (after `make windows` and a full build of WIN_BUILD)
+# SCREENSHOT=FILE.png also photographs the demo after the press.
 set -eu
-build="$(realpath -m "${1:-build}")/windows"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(realpath -m "${1:-build-windows}")"
+smoke="$build/smoke"
 cxx="${WIN_CXX:-x86_64-w64-mingw32-g++-posix}"
-wine="${WINE:-/usr/lib/wine/wine64}"
+wine="$root/tools/windows/wine.sh"
 usb="$root/src/usb"
 
-mkdir -p "$build"
+# A prefix of our own: the user's ~/.wine is never touched.
+: "${WINEPREFIX:=$build/wineprefix}"
+WINEARCH=win64
+WINEDEBUG=-all
+WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+wineserver="${WINESERVER:-/usr/lib/wine/wineserver}"
 
+scratch="$(mktemp -d)"
+xvfb_pid=""
+demo_pid=""
+cleanup() {
+    [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true
+    "$wineserver" -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT INT TERM
+
+failures=0
+fail() {
+    echo "check-windows: FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+step() { echo "== $*"; }
+
+# Every run of a Windows program is bounded: a static Qt without the plugin a run needs does not
+# fail, it waits behind a modal box.
+run() {
+    timeout -k 5 "${RUN_TIMEOUT:-120}" "$wine" "$@"
+}
+
+# A private X server for the whole run: wine's desktop process, started by the first program of a
+# session, keeps the display it found, so the window shown at the end needs it from the start.
+free_display() {
+    n=99
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
+        n=$((n + 1))
+    done
+    echo "$n"
+}
+DISPLAY=:$(free_display)
+export DISPLAY
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+tries=0
+until xdpyinfo >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || { echo "check-windows: Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+done
+
+step "wine prefix $WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    timeout 120 "$wine" wineboot --init >/dev/null 2>&1 || true
+fi
+"$wineserver" -w 2>/dev/null || true
+# One server for the whole run: each program then starts in a fraction of a second. Its output
+# goes nowhere, so that it holds no pipe of the caller open.
+"$wineserver" -p >/dev/null 2>&1 </dev/null || true
+
+# ---------------------------------------------------------------------------------------------
+step "smoke programs"
+mkdir -p "$smoke"
 # The posix thread variant: the win32 one has no std::thread or std::mutex. Fully static, so the
 # programs need no DLL from the cross compiler beside them.
 compile() {
     out="$1"
     shift
     "$cxx" -std=c++17 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror \
-        -I"$usb" -I"$root/tools/windows" "$@" -o "$build/$out" \
+        -I"$usb" -I"$root/tools/windows" "$@" -o "$smoke/$out" \
         -static -static-libgcc -static-libstdc++ -lsetupapi -lwinusb -luser32
 }
-
 compile winusb_smoke.exe \
     "$usb/PipeDiscovery.cpp" "$usb/winusb/WinUsbCalls.cpp" "$usb/winusb/WinUsbChannel.cpp" \
     "$root/tools/windows/winusb_smoke.cpp"
@@ -30,24 +99,124 @@ compile setupapi_smoke.exe \
 compile device_change_smoke.exe \
     "$usb/winusb/DeviceNotificationRegistration.cpp" "$usb/winusb/DeviceChangeMessage.cpp" \
     "$root/tools/windows/device_change_smoke.cpp"
+compile window_driver.exe "$root/tools/windows/window_driver.cpp"
 
-# The Qt glue (the WinUSB transport and the window's Windows branches) cannot be linked here: there
-# is no Qt for mingw. The host's Qt headers are enough to compile it for Windows, which catches
-# a broken Windows branch before a Windows machine does.
-qt="$(pkg-config --variable=includedir Qt5Core 2>/dev/null || true)"
-if [ -n "$qt" ] && [ -d "$qt/QtWidgets" ]; then
-    for source in "$usb/winusb/WinUsbTransport.cpp" "$root/src/ui/MainWindowDevices.cpp" \
-        "$root/src/ui/MainWindow.cpp"; do
-        "$cxx" -std=c++17 -fsyntax-only -Wall -Wextra -Wpedantic -Wshadow -Werror \
-            -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets" \
-            $(for dir in "$root"/src/*/; do printf ' -I%s' "$dir"; done) "$source"
-    done
-else
-    echo "check-windows: no Qt headers; the Qt glue was not compiled for Windows" >&2
+for program in winusb_smoke setupapi_smoke device_change_smoke; do
+    run "$smoke/$program.exe" || fail "$program"
+done
+
+# ---------------------------------------------------------------------------------------------
+step "zqprog.exe over the emulated board"
+work="$scratch/zqprog"
+mkdir -p "$work/board"
+cp "$root/share/Flash.ini" "$build/demo-work/demo.bin" "$work/"
+image="$work/demo.bin"
+size=$(stat -c %s "$image")
+
+# Runs zqprog.exe in the work folder; its output (CR LF on Windows) goes to $work/NAME.log.
+zqprog() {
+    name="$1"
+    shift
+    (cd "$work" && run "$build/zqprog.exe" --emulated=board "$@") >"$work/$name.raw" 2>&1 &&
+        status=0 || status=$?
+    tr -d '\r' <"$work/$name.raw" >"$work/$name.log"
+    if [ "$status" -ne 0 ]; then
+        fail "zqprog $* exited with $status"
+        sed 's/^/    /' "$work/$name.log" >&2
+        return 1
+    fi
+}
+expect_line() { # FILE LINE
+    grep -qxF "$2" "$1" || {
+        fail "$(basename "$1"): no line \"$2\""
+        sed 's/^/    /' "$1" >&2
+    }
+}
+# The bytes of a state file from OFFSET on compared with the image.
+expect_bytes() { # FILE OFFSET
+    if ! cmp -s -n "$size" -i "$2:0" "$work/board/$1" "$image"; then
+        fail "board/$1 does not hold the image at offset $2"
+    fi
+}
+
+if zqprog download download demo.bin --mcu ZQ318; then
+    expect_line "$work/download.log" "Download to the programmer flash is OK!!!!!!"
+    # The image follows the 512-byte message block at 0x10000 of the SPI flash.
+    expect_bytes spi-flash.bin 65536
+fi
+if zqprog check check demo.bin; then
+    expect_line "$work/check.log" "Check programmer flash CRC is OK..."
+fi
+if zqprog program program demo.bin; then
+    expect_line "$work/program.log" "Program target is OK!!!!!!"
+    expect_bytes target-flash.bin 0
+fi
+if zqprog verify verify demo.bin; then
+    expect_line "$work/verify.log" "Check EFlash OK!"
+fi
+# A flipped byte in the target must make verify fail.
+printf '\377' | dd of="$work/board/target-flash.bin" bs=1 seek=100 conv=notrunc 2>/dev/null
+if (cd "$work" && run "$build/zqprog.exe" --emulated=board verify demo.bin) >/dev/null 2>&1; then
+    fail "verify passed over a changed target"
 fi
 
-status=0
-for program in winusb_smoke setupapi_smoke device_change_smoke; do
-    WINEPREFIX="$build/wineprefix" WINEDEBUG=-all "$wine" "$build/$program.exe" || status=1
-done
-exit $status
+# ---------------------------------------------------------------------------------------------
+step "Qt Test programs (ctest, offscreen)"
+(cd "$build" && ctest --output-on-failure -j "${JOBS:-2}") || fail "ctest"
+
+# ---------------------------------------------------------------------------------------------
+step "zq-programmer-demo.exe on the private X server"
+title="ZQ_Programmer_V1.20A (demo)"
+driver="$smoke/window_driver.exe"
+demo_work="$scratch/demo-work"
+mkdir -p "$demo_work"
+run "$build/zq-programmer-demo.exe" --workdir "Z:$demo_work" >"$scratch/demo.out" 2>&1 &
+demo_pid=$!
+if run "$driver" wait "$title" 30 >"$scratch/geometry"; then
+    geometry=$(tr -d '\r' <"$scratch/geometry")
+    echo "window client area at $geometry"
+    sleep 2 # the first search lists the boards after a second
+    # "Open programmer", then the log panel; positions in the window's client area.
+    # shellcheck disable=SC2086
+    run "$driver" click "$title" ${OPEN_BUTTON:-834 92} || fail "pressing Open programmer"
+    sleep 3
+    if [ -n "${SCREENSHOT:-}" ]; then
+        # shellcheck disable=SC2086
+        set -- $geometry
+        mkdir -p "$(dirname "$SCREENSHOT")"
+        /usr/bin/import -window root -crop "${3}x${4}+${1}+${2}" +repage "$SCREENSHOT" &&
+            echo "saved $SCREENSHOT"
+    fi
+    # shellcheck disable=SC2086
+    if run "$driver" copy "$title" ${LOG_PANEL:-300 300} >"$scratch/demo-log.raw"; then
+        tr -d '\r' <"$scratch/demo-log.raw" >"$scratch/demo-log.txt"
+        echo "log panel:"
+        sed 's/^/    /' "$scratch/demo-log.txt"
+        for line in "Open the programmer ok..." "Connect the programmer successful" \
+            "Connection for normal work"; do
+            expect_line "$scratch/demo-log.txt" "$line"
+        done
+    else
+        fail "reading the log panel"
+    fi
+    run "$driver" close "$title" || fail "closing the demo"
+    wait "$demo_pid" && status=0 || status=$?
+    demo_pid=""
+    [ "$status" -eq 0 ] || fail "the demo exited with $status"
+    # The demo sets line 1 to UPBOOT:1 when it starts; the window writes UPBOOT:0 when it goes.
+    if [ -f "$demo_work/config.ini" ]; then
+        [ "$(head -n 1 "$demo_work/config.ini" | tr -d '\r')" = "UPBOOT:0" ] ||
+            fail "config.ini was not rewritten when the window closed"
+    else
+        fail "no config.ini in the demo's working folder"
+    fi
+else
+    fail "the demo window did not appear"
+    sed 's/^/    /' "$scratch/demo.out" >&2
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "check-windows: $failures failure(s)" >&2
+    exit 1
+fi
+echo "check-windows: all passed"
