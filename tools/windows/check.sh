@@ -4,8 +4,10 @@
 #   2. zqprog.exe over the emulated board: download, check, program and verify, with the bytes
 #      the board kept compared with the image;
 #   3. the Qt Test programs of the build (the window's and the operations'), offscreen, by ctest;
-#   4. zq-programmer-demo.exe on a private X server: "Open programmer" pressed, the log panel
-#      read back through the clipboard, the window closed, config.ini written on the way out.
+#   4. zq-programmer.exe on a private X server, told of a device arriving and leaving through
+#      WM_DEVICECHANGE, its log panel read back through the clipboard, closed;
+#   5. zq-programmer-demo.exe there: "Open programmer" pressed, the log panel read back, the
+#      window closed, config.ini written on the way out.
 # Usage: tools/windows/check.sh WIN_BUILD      (after `make windows` and a full build of WIN_BUILD)
 # SCREENSHOT=FILE.png also photographs the demo after the press.
 set -eu
@@ -27,8 +29,10 @@ wineserver="${WINESERVER:-/usr/lib/wine/wineserver}"
 scratch="$(mktemp -d)"
 xvfb_pid=""
 demo_pid=""
+real_pid=""
 cleanup() {
     [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true
+    [ -n "$real_pid" ] && kill "$real_pid" 2>/dev/null || true
     "$wineserver" -k 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$scratch"
@@ -99,6 +103,7 @@ compile setupapi_smoke.exe \
 compile device_change_smoke.exe \
     "$usb/winusb/DeviceNotificationRegistration.cpp" "$usb/winusb/DeviceChangeMessage.cpp" \
     "$root/tools/windows/device_change_smoke.cpp"
+# Drives the windows below from inside wine: mouse, keyboard, clipboard, WM_DEVICECHANGE.
 compile window_driver.exe "$root/tools/windows/window_driver.cpp"
 
 for program in winusb_smoke setupapi_smoke device_change_smoke; do
@@ -165,9 +170,50 @@ step "Qt Test programs (ctest, offscreen)"
 (cd "$build" && ctest --output-on-failure -j "${JOBS:-2}") || fail "ctest"
 
 # ---------------------------------------------------------------------------------------------
+driver="$smoke/window_driver.exe"
+# The log panel's text through the clipboard, into FILE.
+read_log() { # TITLE FILE
+    # shellcheck disable=SC2086
+    if run "$driver" copy "$1" ${LOG_PANEL:-300 300} >"$2.raw"; then
+        tr -d '\r' <"$2.raw" >"$2"
+        echo "log panel:"
+        sed 's/^/    /' "$2"
+    else
+        fail "reading the log panel of $1"
+        : >"$2"
+    fi
+}
+
+step "zq-programmer.exe: device news through WM_DEVICECHANGE"
+# The program for the real board, over WinUSB and SetupAPI (wine has no board, so the list stays
+# empty). A device interface arrives and goes as Windows announces it to the window.
+title="ZQ_Programmer_V1.20A"
+real_work="$scratch/real-work"
+mkdir -p "$real_work"
+(cd "$real_work" && run "$build/zq-programmer.exe") >"$scratch/real.out" 2>&1 &
+real_pid=$!
+if run "$driver" wait "$title" 30 >/dev/null; then
+    name='\\?\USB#VID_5A17&PID_C0D2#6&1a2b3c4d&0&1#{88bae032-5a81-49f0-bc3d-a4ff138216d6}'
+    upper='\\?\USB#VID_5A17&PID_C0D2#6&1A2B3C4D&0&1#{88BAE032-5A81-49F0-BC3D-A4FF138216D6}'
+    run "$driver" device "$title" arrival "$name" || fail "sending the arrival"
+    run "$driver" device "$title" removal "$name" || fail "sending the removal"
+    read_log "$title" "$scratch/real-log.txt"
+    for line in "Open config.ini fail" "device insert:$upper" "device remove:$upper"; do
+        expect_line "$scratch/real-log.txt" "$line"
+    done
+    run "$driver" close "$title" || fail "closing zq-programmer"
+    wait "$real_pid" && status=0 || status=$?
+    real_pid=""
+    [ "$status" -eq 0 ] || fail "zq-programmer exited with $status"
+    [ -f "$real_work/config.ini" ] || fail "zq-programmer left no config.ini"
+else
+    fail "the zq-programmer window did not appear"
+    sed 's/^/    /' "$scratch/real.out" >&2
+fi
+
+# ---------------------------------------------------------------------------------------------
 step "zq-programmer-demo.exe on the private X server"
 title="ZQ_Programmer_V1.20A (demo)"
-driver="$smoke/window_driver.exe"
 demo_work="$scratch/demo-work"
 mkdir -p "$demo_work"
 run "$build/zq-programmer-demo.exe" --workdir "Z:$demo_work" >"$scratch/demo.out" 2>&1 &
@@ -187,18 +233,11 @@ if run "$driver" wait "$title" 30 >"$scratch/geometry"; then
         /usr/bin/import -window root -crop "${3}x${4}+${1}+${2}" +repage "$SCREENSHOT" &&
             echo "saved $SCREENSHOT"
     fi
-    # shellcheck disable=SC2086
-    if run "$driver" copy "$title" ${LOG_PANEL:-300 300} >"$scratch/demo-log.raw"; then
-        tr -d '\r' <"$scratch/demo-log.raw" >"$scratch/demo-log.txt"
-        echo "log panel:"
-        sed 's/^/    /' "$scratch/demo-log.txt"
-        for line in "Open the programmer ok..." "Connect the programmer successful" \
-            "Connection for normal work"; do
-            expect_line "$scratch/demo-log.txt" "$line"
-        done
-    else
-        fail "reading the log panel"
-    fi
+    read_log "$title" "$scratch/demo-log.txt"
+    for line in "Open the programmer ok..." "Connect the programmer successful" \
+        "Connection for normal work"; do
+        expect_line "$scratch/demo-log.txt" "$line"
+    done
     run "$driver" close "$title" || fail "closing the demo"
     wait "$demo_pid" && status=0 || status=$?
     demo_pid=""

@@ -8,13 +8,21 @@
 //   window_driver copy TITLE X Y          clicks at X,Y, presses Ctrl+A and Ctrl+C, prints the
 //                                         clipboard's text as UTF-8
 //   window_driver close TITLE             asks the window to close (WM_CLOSE), as its close box
+//   window_driver device TITLE arrival|removal NAME
+//                                         sends the window the WM_DEVICECHANGE Windows sends for a
+//                                         device interface NAME that arrives or goes
 //
 // Exit status 0 on success, 1 when the window or the clipboard text does not come, 2 on usage.
 #include <windows.h>
 
+#include <dbt.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -128,9 +136,27 @@ bool clipboardText(std::wstring &text, int seconds)
     return false;
 }
 
+// The broadcast record as Windows builds it: the fixed part, then the interface name.
+bool sendDeviceChange(HWND window, bool arrival, const std::wstring &name)
+{
+    const size_t size =
+        offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t);
+    std::vector<unsigned char> bytes(size, 0);
+    auto *record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W *>(bytes.data());
+    record->dbcc_size = DWORD(size);
+    record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    std::memcpy(record->dbcc_name, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutW(window, WM_DEVICECHANGE,
+                               arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                               reinterpret_cast<LPARAM>(record), SMTO_ABORTIFHUNG, 5000,
+                               &answer) != 0;
+}
+
 int usage()
 {
-    std::fprintf(stderr, "usage: window_driver wait|click|copy|close TITLE [X Y | SECONDS]\n");
+    std::fprintf(stderr, "usage: window_driver wait|click|copy|close|device TITLE "
+                         "[X Y | SECONDS | arrival|removal NAME]\n");
     return 2;
 }
 
@@ -157,6 +183,13 @@ int main(int argc, char **argv)
     if (command == "close") {
         HWND window = findWindow(title, 5);
         return window && PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
+    if (command == "device" && argc == 5) {
+        HWND window = findWindow(title, 5);
+        const std::string kind = argv[3];
+        if (!window || (kind != "arrival" && kind != "removal"))
+            return window ? usage() : 1;
+        return sendDeviceChange(window, kind == "arrival", wide(argv[4])) ? 0 : 1;
     }
     if ((command == "click" || command == "copy") && argc == 5) {
         HWND window = findWindow(title, 5);
