@@ -15,7 +15,7 @@ namespace
 constexpr auto kAcquire = std::memory_order_acquire;
 constexpr auto kRelease = std::memory_order_release;
 
-// A worker that ends on a failed transfer does so within microseconds; this only bounds it.
+// A worker whose device is closed ends within microseconds; this only bounds the wait for it.
 constexpr unsigned long kWorkerEndGrace = 1000; // ms
 
 // A reply's byte 2 is its command's letter plus this; a connect reply's tells the board's mode.
@@ -118,12 +118,13 @@ Transaction::Waited Transaction::waitFor(HandOverWait::Clock::duration timeout,
         if (arrived())
             return Waited::Arrived;
         if (lost()) {
-            // A worker that found the device gone is on its way out: let it finish, and let news
+            // A device closed under the worker ends it: let it finish, so that what it handed
+            // over on its way out (a failed write still confirms the send) counts, and let news
             // of the removal already queued be shown before the caller reports the loss.
-            if (burnCtrl_.rxDone.load(kAcquire) == 2 || burnCtrl_.stopRequest.load(kAcquire) == 1)
+            if (burnCtrl_.isRunning())
                 burnCtrl_.wait(kWorkerEndGrace);
             frontEnd_.processEvents();
-            return Waited::Lost;
+            return arrived() ? Waited::Arrived : Waited::Lost;
         }
         frontEnd_.processEvents();
         if (frontEnd_.stopRequested())
