@@ -147,10 +147,9 @@ bool sendDeviceChange(HWND window, bool arrival, const std::wstring &name)
     record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     std::memcpy(record->dbcc_name, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
     DWORD_PTR answer = 0;
-    return SendMessageTimeoutW(window, WM_DEVICECHANGE,
-                               arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
-                               reinterpret_cast<LPARAM>(record), SMTO_ABORTIFHUNG, 5000,
-                               &answer) != 0;
+    return SendMessageTimeoutW(
+               window, WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+               reinterpret_cast<LPARAM>(record), SMTO_ABORTIFHUNG, 5000, &answer) != 0;
 }
 
 int usage()
