@@ -87,11 +87,12 @@ void USB_BURN_CTRL::waitForWork()
     workerWake_.wait(lock, [this] { return hasWork(); });
 }
 
-void USB_BURN_CTRL::finish(uint32_t number, Outcome outcome)
+void USB_BURN_CTRL::finish(uint32_t number, Outcome outcome, bool wake)
 {
     lastTransfer.store(outcome, kRelease);
     finishedNumber.store(number, kRelease);
-    wakeWindow();
+    if (wake)
+        wakeWindow();
 }
 
 // False when the write failed: the device is closed and the worker ends at its next pass.
@@ -111,7 +112,10 @@ bool USB_BURN_CTRL::sendFrame()
     // succeed; the missing reply tells it the rest.
     sentNumber.store(number, kRelease);
     txDone.store(1, kRelease);
-    finish(number, outcome);
+    // With the read already asked for, the window's thread is woken once, by the reply: that
+    // halves the hand-overs of an exchange. It still sees txDone at its next look.
+    const bool readNext = outcome == Completed && rxRequest.load(kAcquire) == 1;
+    finish(number, outcome, !readNext);
     return outcome != Failed;
 }
 

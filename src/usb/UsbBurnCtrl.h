@@ -120,7 +120,7 @@ private:
     bool listening() const;
     bool listenOnce();
     bool dropPacket(int received, const uint8_t *packet);
-    void finish(uint32_t number, Outcome outcome);
+    void finish(uint32_t number, Outcome outcome, bool wake = true);
 
     std::mutex wakeMutex_;
     std::condition_variable workerWake_;
