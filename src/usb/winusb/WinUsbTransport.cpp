@@ -37,8 +37,8 @@ OpenError openError(WinUsbChannel::OpenFailure failure)
     return OpenError::Other;
 }
 
-// WinUsbChannel already aborts a blocked transfer on close and releases its handles once, after
-// the last transfer, so cancelling is closing.
+// WinUsbChannel ends a transfer by its ticket or its time-out, ends every transfer on close, and
+// releases its handles once, after the last transfer, so cancelling is closing.
 class WinUsbUsbChannel : public UsbChannel
 {
 public:
