@@ -115,6 +115,7 @@ private:
     bool hasRequest() const;
     void waitForWork();
     bool sendFrame();
+    bool serveRead();
     bool receivePacket();
     bool drainPipe();
     bool listening() const;

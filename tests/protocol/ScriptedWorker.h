@@ -107,7 +107,7 @@ private:
             if (ctrl_.txRequest.exchange(0) == 1)
                 takeFrame();
             else if (ctrl_.rxRequest.exchange(0) == 1)
-                serveRead();
+                serveReadAfterItsFrame();
             else
                 std::this_thread::yield();
         }
@@ -151,6 +151,15 @@ private:
         ctrl_.sentNumber.store(number);
         ctrl_.txDone.store(1);
         finish(number, USB_BURN_CTRL::Completed);
+    }
+
+    // As the worker does: a read seen before the frame it was asked for with waits for it.
+    void serveReadAfterItsFrame()
+    {
+        if (ctrl_.txRequest.load() == 1)
+            ctrl_.rxRequest.store(1);
+        else
+            serveRead();
     }
 
     void serveRead()

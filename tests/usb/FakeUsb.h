@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 
 class FakeChannel : public zq::usb::UsbChannel
 {
@@ -41,6 +42,7 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         ++writes;
+        order += 'W';
         written.append(reinterpret_cast<const char *>(data), count);
         ++inFlight_;
         pendingTicket_ = ticket.number;
@@ -65,6 +67,7 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         ++reads;
+        order += 'R';
         lastReadCapacity = capacity;
         ++inFlight_;
         pendingTicket_ = ticket.number;
@@ -137,6 +140,11 @@ public:
     bool inTransfer() const { return inFlight_.load() != 0; }
     // The ticket of the transfer in progress, 0 for none (or one that carries no ticket).
     uint32_t pendingTicket() const { return pendingTicket_.load(); }
+    std::string transferOrder()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return order;
+    }
     QByteArray writtenBytes()
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -162,6 +170,7 @@ private:
     std::deque<QByteArray> packets_;
     std::deque<QByteArray> answers_;
     QByteArray written;
+    std::string order; // 'W' per write, 'R' per read, as they began
     bool cancelled_ = false;
     bool failWrites_ = false;
     bool holdWrites_ = false;

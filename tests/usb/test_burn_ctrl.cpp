@@ -258,6 +258,27 @@ private slots:
         QCOMPARE(rig.channel->cancels.load(), 0);
     }
 
+    // A frame and the read asked for with it, posted while the worker is busy, go out in that
+    // order even when the worker looks at the read first.
+    void readAskedForWithItsFrameWaitsForTheFrame()
+    {
+        Rig rig;
+        rig.ctrl.betweenTransactions.store(0);
+        rig.channel->holdWrites(true);
+        rig.ctrl.start();
+        rig.requestSend(QByteArray("first", 5));
+        QVERIFY(eventually([&] { return rig.channel->inTransfer(); }));
+        // Posted in the order a transaction posts them, while the first write is held: the
+        // worker comes to the read in the same pass as that write, before the frame.
+        rig.requestSend(QByteArray("second", 6));
+        rig.requestReceive(rig.nextNumber());
+        rig.channel->answerNextFrame(QByteArray("own", 3));
+        rig.channel->holdWrites(false);
+        QVERIFY(eventually([&] { return rig.rxDone() == 1; }));
+        QCOMPARE(rig.reply(), QByteArray("own"));
+        QCOMPARE(rig.channel->transferOrder(), std::string("WWR"));
+    }
+
     // Replies to frames given up on are read and dropped before the next frame goes out.
     void drainDropsWhatTheBoardStillSendsBeforeTheNextFrame()
     {
