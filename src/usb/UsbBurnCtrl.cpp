@@ -13,7 +13,6 @@ constexpr auto kRelease = std::memory_order_release;
 // next command then sorts out what it hears.
 constexpr auto kDrainLimit = std::chrono::seconds(5);
 
-constexpr auto kRequestSpin = std::chrono::microseconds(100);
 
 } // namespace
 
@@ -85,14 +84,6 @@ bool USB_BURN_CTRL::hasRequest() const
 
 void USB_BURN_CTRL::waitForWork()
 {
-    // Right after a transfer the next request is usually a few tens of microseconds away (the
-    // window checks the reply and builds the next block): looking for it a little while before
-    // going to sleep spares a wake-up, which on a busy machine can cost a time slice. An idle
-    // worker goes to sleep within kRequestSpin.
-    const auto spinUntil = std::chrono::steady_clock::now() + kRequestSpin;
-    while (!hasRequest() && stopRequest.load(kAcquire) != 1 &&
-           std::chrono::steady_clock::now() < spinUntil) {
-    }
     std::unique_lock<std::mutex> lock(wakeMutex_);
     workerWake_.wait(lock, [this] { return hasWork(); });
 }
