@@ -53,13 +53,20 @@ void MainWindow::onDeviceRemoved(const QString &name)
     searchTimer.start(100);
 }
 
+// The board the user chose stays chosen while it is still there: after another board is
+// plugged or pulled, "Open programmer" must not open a different one.
 void MainWindow::winusbDeviceSearch()
 {
     searchTimer.stop();
-    formRecord->comboBox_Device->clear();
+    QComboBox *list = formRecord->comboBox_Device;
+    const QString chosen = list->currentText();
+    list->clear();
     devicePaths.clear();
     devicePaths = transport->findProgrammers();
-    formRecord->comboBox_Device->addItems(devicePaths);
+    list->addItems(devicePaths);
+    const int kept = chosen.isEmpty() ? -1 : int(devicePaths.indexOf(chosen));
+    if (kept > 0)
+        list->setCurrentIndex(kept);
 }
 
 // On Windows the WinUSB bus's device news arrives here; elsewhere it comes through the

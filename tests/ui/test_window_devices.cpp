@@ -104,6 +104,7 @@ private slots:
     void unplugOfAnotherBoardLeavesTheOpenOneOpen();
     void unplugOfTheOpenBoardClosesItBeforeTheLogLine();
     void unplugDuringConnectEndsTheConnect();
+    void chosenBoardStaysChosenWhenTheListIsRefilled();
 };
 
 void WindowDevicesTest::firstSearchComesAboutASecondAfterStart_data()
@@ -262,6 +263,31 @@ void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
     QVERIFY(!window.worker().isRunning());
     QCOMPARE(window.state().connectionMode, 0);
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList(), 5000);
+}
+
+// Two boards, the second chosen; a third plugged in and then the first pulled: each refill keeps
+// the second chosen. Once it is gone, the list starts at its first entry again.
+void WindowDevicesTest::chosenBoardStaysChosenWhenTheListIsRefilled()
+{
+    WorkingDirectory directory;
+    writeWorkingFiles(directory);
+    EmulatedBus &bus = EmulatedBus::instance();
+    const QString first = bus.plug(std::make_shared<Board>());
+    const QString second = bus.plug(std::make_shared<Board>());
+    MainWindow window(zq::usb::makeEmulatedTransport());
+    QComboBox *box = window.form()->comboBox_Device;
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{first, second}), 5000);
+    box->setCurrentIndex(1);
+
+    const QString third = bus.plug(std::make_shared<Board>());
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{first, second, third}), 5000);
+    QCOMPARE(box->currentText(), second);
+    bus.unplug(first);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{second, third}), 5000);
+    QCOMPARE(box->currentText(), second);
+    bus.unplug(second);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{third}, 5000);
+    QCOMPARE(box->currentIndex(), 0);
 }
 
 QTEST_MAIN(WindowDevicesTest)
