@@ -23,7 +23,7 @@ struct OptionRule {
 
 const QList<OptionRule> &optionRules()
 {
-    static const QList<OptionRule> specs{
+    static const QList<OptionRule> rules{
         {"help", Value::None, {}},
         {"version", Value::None, {}},
         {"device", Value::Required, {}},
@@ -38,7 +38,7 @@ const QList<OptionRule> &optionRules()
         {"keep-power", Value::None, {Command::Program, Command::Verify}},
         {"allow-boot-update", Value::None, {Command::UpdateBoot}},
     };
-    return specs;
+    return rules;
 }
 
 const OptionRule *findRule(const QString &name)

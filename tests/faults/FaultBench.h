@@ -64,8 +64,8 @@ extern const QStringList kTargetAndFlash; // Program, Verify, Download, Check Sp
 QStringList withUpdateApp(QStringList buttons);
 QStringList withUpdateBoot(QStringList buttons);
 
-// The button sets a case accepts; more than one only where the Parts leave the order of two
-// events open.
+// The button sets a case accepts; more than one only where the order of two events (the
+// removal news and the failed transfer) is not fixed.
 using ButtonSets = QList<QStringList>;
 ButtonSets on(const QStringList &buttons);
 ButtonSets on(const QStringList &buttons, const QStringList &orElse);
