@@ -209,28 +209,34 @@ bool looksLikeSRecords(const QByteArray &head)
     return line.size() >= 10 && line[0] == 'S' && isHexText(line.mid(1));
 }
 
-bool readIntelHex(const QByteArray &text, LoadedData &data, QString &problem)
+namespace
 {
-    HexReader reader{data, problem};
+
+// Feeds every line to the reader; a file that stops before its end record is incomplete.
+template <typename Reader>
+bool readRecords(const QByteArray &text, Reader reader, const QString &noEnd)
+{
     forEachLine(
         text, [&reader](int number, const QByteArray &line) { return reader.take(number, line); });
-    if (!problem.isEmpty())
+    if (!reader.problem.isEmpty())
         return false;
     if (!reader.ended)
-        problem = QStringLiteral("no end-of-file record: the file is incomplete");
+        reader.problem = noEnd;
     return reader.ended;
+}
+
+} // namespace
+
+bool readIntelHex(const QByteArray &text, LoadedData &data, QString &problem)
+{
+    return readRecords(text, HexReader{data, problem},
+                       QStringLiteral("no end-of-file record: the file is incomplete"));
 }
 
 bool readSRecords(const QByteArray &text, LoadedData &data, QString &problem)
 {
-    SRecordReader reader{data, problem};
-    forEachLine(
-        text, [&reader](int number, const QByteArray &line) { return reader.take(number, line); });
-    if (!problem.isEmpty())
-        return false;
-    if (!reader.ended)
-        problem = QStringLiteral("no end record (S7, S8 or S9): the file is incomplete");
-    return reader.ended;
+    return readRecords(text, SRecordReader{data, problem},
+                       QStringLiteral("no end record (S7, S8 or S9): the file is incomplete"));
 }
 
 } // namespace zq::ops
