@@ -1,7 +1,7 @@
 #include "BareLibusbLoop.h"
 
-#include "CommandFrame.h"
-#include "ReplyCheck.h"
+#include "protocol/CommandFrame.h"
+#include "protocol/ReplyCheck.h"
 
 #include <libusb.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Board.h"
-#include "TargetIds.h"
+#include "emulator/Board.h"
+#include "protocol/TargetIds.h"
 
 #include <QString>
 

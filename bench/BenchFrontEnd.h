@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FrontEnd.h"
+#include "frontend/FrontEnd.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

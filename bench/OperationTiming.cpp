@@ -1,6 +1,6 @@
 #include "OperationTiming.h"
 
-#include "Crc32.h"
+#include "common/Crc32.h"
 #include "ProgrammerRig.h"
 
 #include <chrono>

@@ -1,9 +1,9 @@
 #include "WindowDriving.h"
 
-#include "MainWindow.h"
-#include "MainWindowForm.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -8,9 +8,9 @@
 #include "MockUsbBus.h"
 #include "WindowDriving.h"
 
-#include "EmulatedBus.h"
-#include "MainWindow.h"
-#include "UsbTransport.h"
+#include "emulator/EmulatedBus.h"
+#include "ui/MainWindow.h"
+#include "usb/UsbTransport.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 
 #include "Figures.h"
 
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>

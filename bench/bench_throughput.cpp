@@ -12,7 +12,7 @@
 #include "OperationTiming.h"
 #include "ProgrammerRig.h"
 
-#include "EmulatedBus.h"
+#include "emulator/EmulatedBus.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -12,10 +12,10 @@
 #include "MockUsbBus.h"
 #include "WindowDriving.h"
 
-#include "EmulatedBus.h"
-#include "MainWindow.h"
-#include "MainWindowForm.h"
-#include "UsbTransport.h"
+#include "emulator/EmulatedBus.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
+#include "usb/UsbTransport.h"
 
 #include <QApplication>
 #include <QDir>

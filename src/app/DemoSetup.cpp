@@ -1,7 +1,7 @@
-#include "DemoSetup.h"
+#include "app/DemoSetup.h"
 
-#include "Board.h"
-#include "EmulatedBus.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
 #include "SampleImages.h"
 
 #include <QDir>

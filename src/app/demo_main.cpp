@@ -1,6 +1,6 @@
-#include "DemoSetup.h"
-#include "MainWindow.h"
-#include "UsbTransport.h"
+#include "app/DemoSetup.h"
+#include "ui/MainWindow.h"
+#include "usb/UsbTransport.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,4 +1,4 @@
-#include "BoardChoice.h"
+#include "cli/BoardChoice.h"
 
 namespace zq::cli
 {

@@ -1,6 +1,6 @@
-#include "CommandLine.h"
+#include "cli/CommandLine.h"
 
-#include "TargetIds.h"
+#include "protocol/TargetIds.h"
 
 #include <QHash>
 #include <QRegularExpression>

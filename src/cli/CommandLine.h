@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Options.h"
+#include "cli/Options.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,12 +1,12 @@
-#include "ConsoleBus.h"
+#include "cli/ConsoleBus.h"
 
-#include "Board.h"
-#include "EmulatedBus.h"
-#include "EmulatedFaults.h"
-#include "ExitCode.h"
-#include "Options.h"
-#include "StateFolder.h"
-#include "UsbTransport.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
+#include "cli/EmulatedFaults.h"
+#include "cli/ExitCode.h"
+#include "cli/Options.h"
+#include "emulator/StateFolder.h"
+#include "usb/UsbTransport.h"
 
 #include <QDir>
 

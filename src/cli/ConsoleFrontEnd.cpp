@@ -1,7 +1,7 @@
-#include "ConsoleFrontEnd.h"
+#include "cli/ConsoleFrontEnd.h"
 
-#include "Interruption.h"
-#include "Options.h"
+#include "cli/Interruption.h"
+#include "cli/Options.h"
 
 #include <QCoreApplication>
 

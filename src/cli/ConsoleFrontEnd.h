@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FrontEnd.h"
-#include "Output.h"
+#include "frontend/FrontEnd.h"
+#include "cli/Output.h"
 
 namespace zq::cli
 {

@@ -1,10 +1,10 @@
-#include "ConsoleSession.h"
+#include "cli/ConsoleSession.h"
 
-#include "Operations.h"
-#include "Session.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QPointer>
 

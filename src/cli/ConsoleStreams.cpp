@@ -1,4 +1,4 @@
-#include "ConsoleStreams.h"
+#include "cli/ConsoleStreams.h"
 
 #if defined(_WIN32)
 #include <io.h>

@@ -1,8 +1,8 @@
-#include "EmulatedFaults.h"
+#include "cli/EmulatedFaults.h"
 
-#include "Faults.h"
+#include "emulator/Faults.h"
 
-#include "RegularFile.h"
+#include "config/RegularFile.h"
 
 #include <optional>
 #include <vector>

@@ -1,9 +1,9 @@
-#include "FileCheck.h"
+#include "cli/FileCheck.h"
 
-#include "Crc32.h"
-#include "ImageFile.h"
-#include "NumberText.h"
-#include "Operations.h"
+#include "common/Crc32.h"
+#include "operations/ImageFile.h"
+#include "frontend/NumberText.h"
+#include "operations/Operations.h"
 
 #include <QFileInfo>
 

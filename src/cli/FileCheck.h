@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Options.h"
-#include "Output.h"
+#include "cli/Options.h"
+#include "cli/Output.h"
 
 #include <QString>
 

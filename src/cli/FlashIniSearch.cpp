@@ -1,4 +1,4 @@
-#include "FlashIniSearch.h"
+#include "cli/FlashIniSearch.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "JsonOutput.h"
+#include "cli/JsonOutput.h"
 
-#include "ConsoleStreams.h"
-#include "JsonSchema.h"
+#include "cli/ConsoleStreams.h"
+#include "cli/JsonSchema.h"
 
 #include <QJsonDocument>
 

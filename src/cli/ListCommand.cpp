@@ -1,9 +1,9 @@
-#include "Commands.h"
+#include "cli/Commands.h"
 
-#include "ExitCode.h"
-#include "OpenErrorText.h"
-#include "Operations.h"
-#include "UsbDevice.h"
+#include "cli/ExitCode.h"
+#include "cli/OpenErrorText.h"
+#include "operations/Operations.h"
+#include "usb/UsbDevice.h"
 
 #include <QJsonArray>
 

@@ -1,7 +1,7 @@
-#include "LogFileOutput.h"
+#include "cli/LogFileOutput.h"
 
-#include "NumberText.h"
-#include "Version.h"
+#include "frontend/NumberText.h"
+#include "cli/Version.h"
 
 #include <QDateTime>
 #include <QFileInfo>

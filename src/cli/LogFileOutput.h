@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Output.h"
+#include "cli/Output.h"
 
 #include <QFile>
 #include <QList>

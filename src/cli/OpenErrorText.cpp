@@ -1,4 +1,4 @@
-#include "OpenErrorText.h"
+#include "cli/OpenErrorText.h"
 
 namespace zq::cli
 {

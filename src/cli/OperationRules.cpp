@@ -1,9 +1,9 @@
-#include "OperationRules.h"
+#include "cli/OperationRules.h"
 
-#include "ConsoleFrontEnd.h"
-#include "NumberText.h"
-#include "ProgrammerMode.h"
-#include "ProgrammerState.h"
+#include "cli/ConsoleFrontEnd.h"
+#include "frontend/NumberText.h"
+#include "cli/ProgrammerMode.h"
+#include "operations/ProgrammerState.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "ProgrammerMode.h"
+#include "cli/ProgrammerMode.h"
 
 namespace zq::cli
 {

@@ -1,9 +1,9 @@
-#include "ProgrammerReport.h"
+#include "cli/ProgrammerReport.h"
 
-#include "NumberText.h"
-#include "Output.h"
-#include "ProgrammerMode.h"
-#include "ProgrammerState.h"
+#include "frontend/NumberText.h"
+#include "cli/Output.h"
+#include "cli/ProgrammerMode.h"
+#include "operations/ProgrammerState.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
-#include "ProgressDisplay.h"
+#include "cli/ProgressDisplay.h"
 
-#include "ConsoleStreams.h"
+#include "cli/ConsoleStreams.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "Reenumeration.h"
+#include "cli/Reenumeration.h"
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "TextOutput.h"
+#include "cli/TextOutput.h"
 
-#include "ConsoleStreams.h"
+#include "cli/ConsoleStreams.h"
 
 namespace zq::cli
 {

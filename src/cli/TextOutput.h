@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Output.h"
-#include "ProgressDisplay.h"
+#include "cli/Output.h"
+#include "cli/ProgressDisplay.h"
 
 namespace zq::cli
 {

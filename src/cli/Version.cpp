@@ -1,6 +1,6 @@
-#include "Version.h"
+#include "cli/Version.h"
 
-#include "JsonSchema.h"
+#include "cli/JsonSchema.h"
 
 namespace zq::cli
 {

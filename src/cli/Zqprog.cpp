@@ -1,16 +1,16 @@
-#include "Zqprog.h"
+#include "cli/Zqprog.h"
 
-#include "CommandLine.h"
-#include "Commands.h"
-#include "ConsoleBus.h"
-#include "ConsoleStreams.h"
-#include "ExitCode.h"
-#include "HelpText.h"
-#include "Interruption.h"
-#include "JsonOutput.h"
-#include "LogFileOutput.h"
-#include "TextOutput.h"
-#include "Version.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/ConsoleBus.h"
+#include "cli/ConsoleStreams.h"
+#include "cli/ExitCode.h"
+#include "cli/HelpText.h"
+#include "cli/Interruption.h"
+#include "cli/JsonOutput.h"
+#include "cli/LogFileOutput.h"
+#include "cli/TextOutput.h"
+#include "cli/Version.h"
 
 #include <QElapsedTimer>
 

@@ -1,4 +1,4 @@
-#include "Zqprog.h"
+#include "cli/Zqprog.h"
 
 #include <QCoreApplication>
 

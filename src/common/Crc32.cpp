@@ -1,4 +1,4 @@
-#include "Crc32.h"
+#include "common/Crc32.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
-#include "FlashCatalog.h"
+#include "config/FlashCatalog.h"
 
-#include "RegularFile.h"
+#include "config/RegularFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "RegularFile.h"
+#include "config/RegularFile.h"
 
 #include <QFileInfo>
 

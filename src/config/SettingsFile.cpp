@@ -1,6 +1,6 @@
-#include "SettingsFile.h"
+#include "config/SettingsFile.h"
 
-#include "RegularFile.h"
+#include "config/RegularFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "Board.h"
+#include "emulator/Board.h"
 
 namespace zq::emu
 {

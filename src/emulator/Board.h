@@ -1,12 +1,12 @@
 #pragma once
 
-#include "BoardIdentity.h"
-#include "CommandFrame.h"
-#include "EmbeddedFlash.h"
-#include "Faults.h"
-#include "FlashMemory.h"
-#include "ReplyFrame.h"
-#include "SwdTarget.h"
+#include "emulator/BoardIdentity.h"
+#include "emulator/CommandFrame.h"
+#include "emulator/EmbeddedFlash.h"
+#include "emulator/Faults.h"
+#include "emulator/FlashMemory.h"
+#include "emulator/ReplyFrame.h"
+#include "emulator/SwdTarget.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
 // The board's side of CMD_UPDATE_FLASH ('J') and CMD_CHECK_EFLASH ('L').
-#include "Board.h"
+#include "emulator/Board.h"
 
 namespace zq::emu
 {

@@ -1,5 +1,5 @@
 // The board's side of CMD_CONNECT ('K') and CMD_USB_BOOT ('O').
-#include "Board.h"
+#include "emulator/Board.h"
 
 namespace zq::emu
 {

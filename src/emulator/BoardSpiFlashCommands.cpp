@@ -1,5 +1,5 @@
 // The board's side of CMD_WRITE_SPIFLASH ('H') and CMD_CHECK_SPIFLASH ('I').
-#include "Board.h"
+#include "emulator/Board.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // Moving a board's state to and from its state folder.
-#include "Board.h"
-#include "StateFolder.h"
+#include "emulator/Board.h"
+#include "emulator/StateFolder.h"
 
 namespace zq::emu
 {

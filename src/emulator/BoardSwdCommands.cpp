@@ -1,5 +1,5 @@
 // The board's side of CMD_SWD_INIT ('A'), CMD_SWD_WRITE ('F') and CMD_SWD_CHECK ('G').
-#include "Board.h"
+#include "emulator/Board.h"
 
 namespace zq::emu
 {

@@ -1,7 +1,7 @@
-#include "CommandFrame.h"
+#include "emulator/CommandFrame.h"
 
-#include "ByteOrder.h"
-#include "Crc32.h"
+#include "emulator/ByteOrder.h"
+#include "common/Crc32.h"
 
 #include <cstring>
 

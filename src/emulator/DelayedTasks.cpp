@@ -1,4 +1,4 @@
-#include "DelayedTasks.h"
+#include "emulator/DelayedTasks.h"
 
 namespace zq::emu
 {

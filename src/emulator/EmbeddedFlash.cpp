@@ -1,6 +1,6 @@
-#include "EmbeddedFlash.h"
+#include "emulator/EmbeddedFlash.h"
 
-#include "ByteOrder.h"
+#include "emulator/ByteOrder.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FlashMemory.h"
+#include "emulator/FlashMemory.h"
 
 #include <optional>
 

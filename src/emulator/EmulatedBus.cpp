@@ -1,8 +1,8 @@
-#include "EmulatedBus.h"
+#include "emulator/EmulatedBus.h"
 
-#include "Board.h"
-#include "DelayedTasks.h"
-#include "EmulatedLink.h"
+#include "emulator/Board.h"
+#include "emulator/DelayedTasks.h"
+#include "emulator/EmulatedLink.h"
 
 #include <algorithm>
 

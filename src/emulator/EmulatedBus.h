@@ -1,6 +1,6 @@
 #pragma once
 
-#include "BoardIdentity.h"
+#include "emulator/BoardIdentity.h"
 
 #include <QString>
 #include <QStringList>

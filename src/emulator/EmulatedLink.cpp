@@ -1,4 +1,4 @@
-#include "EmulatedLink.h"
+#include "emulator/EmulatedLink.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Board.h"
-#include "EmulatedBus.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
 
 #include <chrono>
 #include <condition_variable>

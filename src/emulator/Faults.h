@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReplyFrame.h"
+#include "emulator/ReplyFrame.h"
 
 #include <mutex>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "FlashMemory.h"
+#include "emulator/FlashMemory.h"
 
-#include "Crc32.h"
+#include "common/Crc32.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "ReplyFrame.h"
+#include "emulator/ReplyFrame.h"
 
-#include "ByteOrder.h"
-#include "Crc32.h"
+#include "emulator/ByteOrder.h"
+#include "common/Crc32.h"
 
 namespace zq::emu
 {

@@ -1,6 +1,6 @@
-#include "StateFolder.h"
+#include "emulator/StateFolder.h"
 
-#include "RegularFile.h"
+#include "config/RegularFile.h"
 
 #include <QDir>
 #include <QFile>

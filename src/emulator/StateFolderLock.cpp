@@ -1,5 +1,5 @@
 // The state folder's owner: one process at a time.
-#include "StateFolder.h"
+#include "emulator/StateFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "SwdTarget.h"
+#include "emulator/SwdTarget.h"
 
 namespace zq::emu
 {

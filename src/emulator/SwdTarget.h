@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BoardIdentity.h"
-#include "FlashMemory.h"
+#include "emulator/BoardIdentity.h"
+#include "emulator/FlashMemory.h"
 
 namespace zq::emu
 {

@@ -1,8 +1,8 @@
-#include "CodeImage.h"
-#include "FrontEnd.h"
-#include "Operations.h"
-#include "Session.h"
-#include "UsbDevice.h"
+#include "operations/CodeImage.h"
+#include "frontend/FrontEnd.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbDevice.h"
 
 namespace zq::ops
 {

@@ -1,11 +1,11 @@
-#include "CodeImage.h"
+#include "operations/CodeImage.h"
 
-#include "Crc32.h"
-#include "FrontEnd.h"
-#include "ImageFile.h"
-#include "NumberText.h"
-#include "Operations.h"
-#include "Session.h"
+#include "common/Crc32.h"
+#include "frontend/FrontEnd.h"
+#include "operations/ImageFile.h"
+#include "frontend/NumberText.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
 
 #include <QFileInfo>
 

@@ -1,9 +1,9 @@
-#include "Operations.h"
-#include "Session.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
 
-#include "FrontEnd.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "frontend/FrontEnd.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 namespace zq::ops
 {

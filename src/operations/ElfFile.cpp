@@ -1,6 +1,6 @@
-#include "ElfFile.h"
+#include "operations/ElfFile.h"
 
-#include "RegularFile.h"
+#include "config/RegularFile.h"
 
 #include <vector>
 

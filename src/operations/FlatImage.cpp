@@ -1,4 +1,4 @@
-#include "FlatImage.h"
+#include "operations/FlatImage.h"
 
 #include <algorithm>
 #include <new>

@@ -1,4 +1,4 @@
-#include "ImageBlocks.h"
+#include "operations/ImageBlocks.h"
 
 #include <algorithm>
 

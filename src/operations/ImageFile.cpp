@@ -1,8 +1,8 @@
-#include "ImageFile.h"
+#include "operations/ImageFile.h"
 
-#include "ElfFile.h"
-#include "FlatImage.h"
-#include "RecordFiles.h"
+#include "operations/ElfFile.h"
+#include "operations/FlatImage.h"
+#include "operations/RecordFiles.h"
 
 namespace zq::ops
 {

@@ -1,6 +1,6 @@
-#include "MessageBlock.h"
+#include "operations/MessageBlock.h"
 
-#include "Crc32.h"
+#include "common/Crc32.h"
 
 #include <algorithm>
 

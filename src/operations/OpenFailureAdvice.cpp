@@ -1,4 +1,4 @@
-#include "Operations.h"
+#include "operations/Operations.h"
 
 namespace zq::ops
 {

@@ -1,11 +1,11 @@
-#include "Operations.h"
-#include "Session.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
 
-#include "FlashCatalog.h"
-#include "FrontEnd.h"
-#include "NumberText.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "config/FlashCatalog.h"
+#include "frontend/FrontEnd.h"
+#include "frontend/NumberText.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
-#include "OperationLog.h"
+#include "operations/OperationLog.h"
 
-#include "FrontEnd.h"
-#include "NumberText.h"
+#include "frontend/FrontEnd.h"
+#include "frontend/NumberText.h"
 
 #include <QTime>
 

@@ -3,7 +3,7 @@
 // The user-level procedures. Each is started by one button of the window (or one subcommand of
 // zqprog), runs on the front end's thread and reports only through session.frontEnd.
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 #include <QByteArray>
 
 #include <QString>

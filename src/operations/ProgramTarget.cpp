@@ -1,13 +1,13 @@
-#include "BlockWriter.h"
-#include "CodeImage.h"
-#include "FrontEnd.h"
-#include "ImageBlocks.h"
-#include "NumberText.h"
-#include "OperationLog.h"
-#include "Operations.h"
-#include "Session.h"
-#include "TargetIds.h"
-#include "UsbDevice.h"
+#include "operations/BlockWriter.h"
+#include "operations/CodeImage.h"
+#include "frontend/FrontEnd.h"
+#include "operations/ImageBlocks.h"
+#include "frontend/NumberText.h"
+#include "operations/OperationLog.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "protocol/TargetIds.h"
+#include "usb/UsbDevice.h"
 
 namespace zq::ops
 {

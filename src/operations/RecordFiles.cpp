@@ -1,4 +1,4 @@
-#include "RecordFiles.h"
+#include "operations/RecordFiles.h"
 
 #include <QList>
 

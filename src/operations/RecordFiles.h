@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FlatImage.h"
+#include "operations/FlatImage.h"
 
 #include <QByteArray>
 #include <QString>

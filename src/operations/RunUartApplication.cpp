@@ -1,7 +1,7 @@
-#include "FrontEnd.h"
-#include "Operations.h"
-#include "Session.h"
-#include "UsbDevice.h"
+#include "frontend/FrontEnd.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbDevice.h"
 
 #include <QThread>
 

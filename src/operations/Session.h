@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommandSet.h"
-#include "ProgrammerState.h"
+#include "protocol/CommandSet.h"
+#include "operations/ProgrammerState.h"
 
 class UsbDevice;
 class USB_BURN_CTRL;

@@ -1,10 +1,10 @@
-#include "BlockWriter.h"
-#include "FrontEnd.h"
-#include "ImageBlocks.h"
-#include "OperationLog.h"
-#include "Operations.h"
-#include "Session.h"
-#include "UsbDevice.h"
+#include "operations/BlockWriter.h"
+#include "frontend/FrontEnd.h"
+#include "operations/ImageBlocks.h"
+#include "operations/OperationLog.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbDevice.h"
 
 #include <QThread>
 

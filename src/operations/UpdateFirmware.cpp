@@ -1,11 +1,11 @@
-#include "Crc32.h"
-#include "FrontEnd.h"
-#include "ImageFile.h"
-#include "ImageHeader.h"
-#include "NumberText.h"
-#include "Operations.h"
-#include "Session.h"
-#include "UsbDevice.h"
+#include "common/Crc32.h"
+#include "frontend/FrontEnd.h"
+#include "operations/ImageFile.h"
+#include "config/ImageHeader.h"
+#include "frontend/NumberText.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbDevice.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
-#include "CommandSet.h"
+#include "protocol/CommandSet.h"
 
-#include "CommandFrame.h"
-#include "UsbBurnCtrl.h"
+#include "protocol/CommandFrame.h"
+#include "usb/UsbBurnCtrl.h"
 
 namespace zq::protocol
 {

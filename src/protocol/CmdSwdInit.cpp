@@ -1,11 +1,11 @@
-#include "CommandSet.h"
+#include "protocol/CommandSet.h"
 
-#include "ByteOrder.h"
-#include "CommandFrame.h"
-#include "FrontEnd.h"
-#include "NumberText.h"
-#include "TargetIds.h"
-#include "UsbBurnCtrl.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/CommandFrame.h"
+#include "frontend/FrontEnd.h"
+#include "frontend/NumberText.h"
+#include "protocol/TargetIds.h"
+#include "usb/UsbBurnCtrl.h"
 
 #include <algorithm>
 

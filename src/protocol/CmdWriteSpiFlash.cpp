@@ -1,4 +1,4 @@
-#include "CommandSet.h"
+#include "protocol/CommandSet.h"
 
 namespace zq::protocol
 {

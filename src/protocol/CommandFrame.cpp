@@ -1,7 +1,7 @@
-#include "CommandFrame.h"
+#include "protocol/CommandFrame.h"
 
-#include "ByteOrder.h"
-#include "Crc32.h"
+#include "protocol/ByteOrder.h"
+#include "common/Crc32.h"
 
 #include <cstring>
 

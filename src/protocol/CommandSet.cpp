@@ -1,10 +1,10 @@
-#include "CommandSet.h"
+#include "protocol/CommandSet.h"
 
-#include "CommandFrame.h"
-#include "FrontEnd.h"
-#include "NumberText.h"
-#include "Transaction.h"
-#include "UsbBurnCtrl.h"
+#include "protocol/CommandFrame.h"
+#include "frontend/FrontEnd.h"
+#include "frontend/NumberText.h"
+#include "protocol/Transaction.h"
+#include "usb/UsbBurnCtrl.h"
 
 namespace zq::protocol
 {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConnectReply.h"
-#include "HandOverWait.h"
-#include "ReplyCheck.h"
+#include "protocol/ConnectReply.h"
+#include "protocol/HandOverWait.h"
+#include "protocol/ReplyCheck.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "ConnectReply.h"
+#include "protocol/ConnectReply.h"
 
-#include "ByteOrder.h"
+#include "protocol/ByteOrder.h"
 
 namespace zq::protocol
 {

@@ -1,6 +1,6 @@
-#include "HandOverWait.h"
+#include "protocol/HandOverWait.h"
 
-#include "UsbBurnCtrl.h"
+#include "usb/UsbBurnCtrl.h"
 
 namespace zq::protocol
 {

@@ -1,9 +1,9 @@
-#include "ReplyCheck.h"
+#include "protocol/ReplyCheck.h"
 
-#include "ByteOrder.h"
-#include "Crc32.h"
-#include "FrontEnd.h"
-#include "NumberText.h"
+#include "protocol/ByteOrder.h"
+#include "common/Crc32.h"
+#include "frontend/FrontEnd.h"
+#include "frontend/NumberText.h"
 
 namespace zq::protocol
 {

@@ -1,4 +1,4 @@
-#include "TargetIds.h"
+#include "protocol/TargetIds.h"
 
 #include <array>
 

@@ -1,8 +1,8 @@
-#include "Transaction.h"
+#include "protocol/Transaction.h"
 
-#include "FrontEnd.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "frontend/FrontEnd.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <algorithm>
 

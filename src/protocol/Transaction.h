@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HandOverWait.h"
-#include "UsbBurnCtrl.h"
+#include "protocol/HandOverWait.h"
+#include "usb/UsbBurnCtrl.h"
 
 #include <atomic>
 #include <cstdint>

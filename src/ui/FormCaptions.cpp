@@ -1,6 +1,6 @@
-#include "MainWindowForm.h"
+#include "ui/MainWindowForm.h"
 
-#include "Translated.h"
+#include "ui/Translated.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

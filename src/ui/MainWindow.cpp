@@ -1,13 +1,13 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "MainWindowForm.h"
-#include "OperationGate.h"
-#include "Operations.h"
-#include "Session.h"
-#include "Translated.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "ui/MainWindowForm.h"
+#include "ui/OperationGate.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "ui/Translated.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,16 +1,16 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "MainWindowForm.h"
-#include "Operations.h"
-#include "Session.h"
-#include "UsbTransport.h"
+#include "ui/MainWindowForm.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbTransport.h"
 
 #include <QComboBox>
 #include <QPointer>
 
 #if defined(Q_OS_WIN)
-#include "winusb/DeviceChangeMessage.h"
-#include "winusb/DeviceNotificationRegistration.h"
+#include "usb/winusb/DeviceChangeMessage.h"
+#include "usb/winusb/DeviceNotificationRegistration.h"
 #endif
 
 // The libusb and emulated buses report plug and unplug on a thread of their own; the news is

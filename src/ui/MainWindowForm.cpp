@@ -1,6 +1,6 @@
-#include "MainWindowForm.h"
+#include "ui/MainWindowForm.h"
 
-#include "FormFonts.h"
+#include "ui/FormFonts.h"
 
 #include <QCheckBox>
 #include <QComboBox>

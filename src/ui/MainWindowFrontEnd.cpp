@@ -1,9 +1,9 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "MainWindowForm.h"
-#include "NumberText.h"
-#include "ProgrammerState.h"
-#include "Translated.h"
+#include "ui/MainWindowForm.h"
+#include "frontend/NumberText.h"
+#include "operations/ProgrammerState.h"
+#include "ui/Translated.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "MainWindowForm.h"
-#include "ProgrammerState.h"
-#include "SettingsFile.h"
+#include "ui/MainWindowForm.h"
+#include "operations/ProgrammerState.h"
+#include "config/SettingsFile.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

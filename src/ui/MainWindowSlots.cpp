@@ -1,9 +1,9 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
-#include "MainWindowForm.h"
-#include "OperationGate.h"
-#include "Operations.h"
-#include "Session.h"
+#include "ui/MainWindowForm.h"
+#include "ui/OperationGate.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
 
 #include <QComboBox>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "OperationGate.h"
+#include "ui/OperationGate.h"
 
 #include <QCloseEvent>
 #include <QTimer>

@@ -1,6 +1,6 @@
-#include "EmulatedBus.h"
-#include "ProgrammerIdentity.h"
-#include "UsbTransport.h"
+#include "emulator/EmulatedBus.h"
+#include "usb/ProgrammerIdentity.h"
+#include "usb/UsbTransport.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "PipeDiscovery.h"
+#include "usb/PipeDiscovery.h"
 
 namespace zq::usb
 {

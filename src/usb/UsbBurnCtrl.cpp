@@ -1,7 +1,7 @@
-#include "UsbBurnCtrl.h"
+#include "usb/UsbBurnCtrl.h"
 
-#include "ThreadEndAnnotation.h"
-#include "UsbDevice.h"
+#include "usb/ThreadEndAnnotation.h"
+#include "usb/UsbDevice.h"
 
 namespace
 {

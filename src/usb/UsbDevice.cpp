@@ -1,6 +1,6 @@
-#include "UsbDevice.h"
+#include "usb/UsbDevice.h"
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Crc32.h"
-#include "NumberText.h"
+#include "common/Crc32.h"
+#include "frontend/NumberText.h"
 #include "SampleImages.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // Reading zqprog's command line, and choosing among the programmers found.
-#include "BoardChoice.h"
-#include "CommandLine.h"
+#include "cli/BoardChoice.h"
+#include "cli/CommandLine.h"
 
 #include <QtTest>
 

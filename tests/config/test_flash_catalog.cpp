@@ -1,4 +1,4 @@
-#include "FlashCatalog.h"
+#include "config/FlashCatalog.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "ImageHeader.h"
+#include "config/ImageHeader.h"
 
 #include <QtTest>
 

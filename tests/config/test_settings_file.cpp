@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "config/SettingsFile.h"
 
 #include <QElapsedTimer>
 #include <QTextCodec>

@@ -3,8 +3,8 @@
 // Hand-built frames and a bounded read, so the tests talk to the board the way a host does
 // without depending on the host's protocol layer.
 
-#include "Crc32.h"
-#include "EmulatedBus.h"
+#include "common/Crc32.h"
+#include "emulator/EmulatedBus.h"
 
 #include <chrono>
 #include <condition_variable>

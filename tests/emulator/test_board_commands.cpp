@@ -1,7 +1,7 @@
 // The board's side of every command, driven over the emulated bus with hand-built frames.
 #include "BoardTalk.h"
 
-#include "Board.h"
+#include "emulator/Board.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // The board's frame parser: what it takes, and that no input makes it read out of bounds.
-#include "CommandFrame.h"
-#include "Crc32.h"
+#include "emulator/CommandFrame.h"
+#include "common/Crc32.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // Plugging, unplugging, ending blocked reads, and a board that restarts into its other program.
 #include "BoardTalk.h"
 
-#include "Board.h"
+#include "emulator/Board.h"
 
 #include <QtTest>
 

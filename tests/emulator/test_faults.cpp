@@ -1,7 +1,7 @@
 // Each fault switch, armed for the next frame, the n-th frame or every frame, per command.
 #include "BoardTalk.h"
 
-#include "Board.h"
+#include "emulator/Board.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // A board's state folder: what one run writes, the next run sees.
 #include "BoardTalk.h"
 
-#include "Board.h"
+#include "emulator/Board.h"
 
 #include <QtTest>
 

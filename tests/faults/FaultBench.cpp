@@ -1,10 +1,10 @@
 #include "FaultBench.h"
 
-#include "EmulatedBus.h"
-#include "MainWindowForm.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "emulator/EmulatedBus.h"
+#include "ui/MainWindowForm.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QComboBox>
 #include <QDebug>

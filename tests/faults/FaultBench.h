@@ -5,9 +5,9 @@
 // firmware and a boot image. The fault cases arm a switch on the board, press one button and read
 // what the window shows.
 
-#include "Board.h"
-#include "Faults.h"
-#include "MainWindow.h"
+#include "emulator/Board.h"
+#include "emulator/Faults.h"
+#include "ui/MainWindow.h"
 #include "ModalBoxCloser.h"
 #include "WorkingDirectory.h"
 

@@ -7,10 +7,10 @@
 
 #include "FaultBench.h"
 
-#include "EmulatedBus.h"
-#include "MainWindowForm.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "emulator/EmulatedBus.h"
+#include "ui/MainWindowForm.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <QElapsedTimer>
 #include <QFile>

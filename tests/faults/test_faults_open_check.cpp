@@ -3,8 +3,8 @@
 
 #include "FaultBench.h"
 
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <QtTest>
 

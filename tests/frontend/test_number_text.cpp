@@ -1,4 +1,4 @@
-#include "NumberText.h"
+#include "frontend/NumberText.h"
 
 #include <QtTest>
 

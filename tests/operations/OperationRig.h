@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Board.h"
-#include "EmulatedBus.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
 #include "RecordingFrontEnd.h"
-#include "Session.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "operations/Session.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QFile>
 #include <QRegularExpression>

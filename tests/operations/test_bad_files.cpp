@@ -2,7 +2,7 @@
 // window's words: each row ends with its box and its log, and nothing is sent to the board.
 #include "BadFiles.h"
 #include "OperationRig.h"
-#include "Operations.h"
+#include "operations/Operations.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

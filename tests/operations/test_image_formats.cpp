@@ -1,9 +1,9 @@
 // Intel HEX, S-record and ELF files as developers' tools make them: each becomes the same
 // flat image that `objcopy -O binary --gap-fill 0xff` makes of it, byte for byte; a malformed
 // file is refused with its line or offset, never taken in part.
-#include "ImageFile.h"
+#include "operations/ImageFile.h"
 #include "OperationRig.h"
-#include "Operations.h"
+#include "operations/Operations.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -1,7 +1,7 @@
-#include "Crc32.h"
-#include "NumberText.h"
+#include "common/Crc32.h"
+#include "frontend/NumberText.h"
 #include "OperationRig.h"
-#include "Operations.h"
+#include "operations/Operations.h"
 
 #include <QDir>
 #include <QtTest>

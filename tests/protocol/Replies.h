@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Crc32.h"
+#include "common/Crc32.h"
 
 #include <QByteArray>
 

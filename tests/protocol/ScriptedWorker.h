@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UsbBurnCtrl.h"
+#include "usb/UsbBurnCtrl.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,10 +1,10 @@
-#include "CommandSet.h"
-#include "Crc32.h"
-#include "NumberText.h"
+#include "protocol/CommandSet.h"
+#include "common/Crc32.h"
+#include "frontend/NumberText.h"
 #include "RecordingFrontEnd.h"
 #include "Replies.h"
 #include "ScriptedWorker.h"
-#include "UsbBurnCtrl.h"
+#include "usb/UsbBurnCtrl.h"
 
 #include <QtTest>
 

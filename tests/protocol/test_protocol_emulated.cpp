@@ -1,12 +1,12 @@
-#include "Board.h"
-#include "CommandSet.h"
-#include "Crc32.h"
-#include "EmulatedBus.h"
-#include "NumberText.h"
+#include "emulator/Board.h"
+#include "protocol/CommandSet.h"
+#include "common/Crc32.h"
+#include "emulator/EmulatedBus.h"
+#include "frontend/NumberText.h"
 #include "RecordingFrontEnd.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

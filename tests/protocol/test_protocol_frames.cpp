@@ -1,9 +1,9 @@
-#include "CommandFrame.h"
-#include "ConnectReply.h"
-#include "Crc32.h"
+#include "protocol/CommandFrame.h"
+#include "protocol/ConnectReply.h"
+#include "common/Crc32.h"
 #include "RecordingFrontEnd.h"
-#include "ReplyCheck.h"
-#include "TargetIds.h"
+#include "protocol/ReplyCheck.h"
+#include "protocol/TargetIds.h"
 
 #include <QtTest>
 

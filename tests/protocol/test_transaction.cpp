@@ -1,11 +1,11 @@
-#include "CommandSet.h"
+#include "protocol/CommandSet.h"
 #include "FakeUsb.h"
 #include "RecordingFrontEnd.h"
 #include "Replies.h"
 #include "ScriptedWorker.h"
-#include "Transaction.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "protocol/Transaction.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <QtTest>
 

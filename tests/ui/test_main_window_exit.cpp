@@ -1,6 +1,6 @@
-#include "MainWindow.h"
-#include "MainWindowForm.h"
-#include "ProgrammerState.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
+#include "operations/ProgrammerState.h"
 #include "WorkingDirectory.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "MainWindow.h"
-#include "MainWindowForm.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
 #include "ModalBoxCloser.h"
-#include "ProgrammerState.h"
+#include "operations/ProgrammerState.h"
 #include "WorkingDirectory.h"
 
 #include <QCheckBox>

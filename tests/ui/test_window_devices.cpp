@@ -2,18 +2,18 @@
 // bus: the first search a second after start, the list in plug order, the log lines of every
 // arrival and removal, and what the removal of the open programmer does to the device and worker.
 
-#include "MainWindow.h"
-#include "MainWindowForm.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
 #include "ModalBoxCloser.h"
-#include "ProgrammerState.h"
+#include "operations/ProgrammerState.h"
 #include "WorkingDirectory.h"
 
-#include "Board.h"
-#include "EmulatedBus.h"
-#include "Faults.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
+#include "emulator/Faults.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

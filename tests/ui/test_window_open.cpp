@@ -2,21 +2,21 @@
 // the log of a successful open, and every way the open or the connect can fail, with the state
 // each failure leaves.
 
-#include "MainWindow.h"
-#include "MainWindowForm.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
 #include "ModalBoxCloser.h"
-#include "ProgrammerState.h"
+#include "operations/ProgrammerState.h"
 #include "WorkingDirectory.h"
 
-#include "Board.h"
-#include "Crc32.h"
-#include "EmulatedBus.h"
-#include "Faults.h"
-#include "Operations.h"
-#include "ReplyFrame.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "emulator/Board.h"
+#include "common/Crc32.h"
+#include "emulator/EmulatedBus.h"
+#include "emulator/Faults.h"
+#include "operations/Operations.h"
+#include "emulator/ReplyFrame.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -1,18 +1,18 @@
 // Presses and close requests that reach the window while an open is still waiting for the
 // programmer's reply: they must not start a second operation in the middle of the first.
 
-#include "MainWindow.h"
-#include "MainWindowForm.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
 #include "ModalBoxCloser.h"
-#include "ProgrammerState.h"
+#include "operations/ProgrammerState.h"
 #include "WorkingDirectory.h"
 
-#include "Board.h"
-#include "EmulatedBus.h"
-#include "Faults.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
+#include "emulator/Faults.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -2,18 +2,18 @@
 // download it and check it, program and verify the target, then update the programmer's own
 // code and see it come back in its other mode.
 
-#include "Board.h"
-#include "Crc32.h"
-#include "EmulatedBus.h"
-#include "MainWindow.h"
-#include "MainWindowForm.h"
+#include "emulator/Board.h"
+#include "common/Crc32.h"
+#include "emulator/EmulatedBus.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
 #include "ModalBoxCloser.h"
-#include "NumberText.h"
-#include "ProgrammerState.h"
+#include "frontend/NumberText.h"
+#include "operations/ProgrammerState.h"
 #include "SampleImages.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 #include "WorkingDirectory.h"
 
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // A scripted channel and transport for the device record and the worker: packets are queued by
 // the test, writes succeed or fail as told, and every call and the release are counted.
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 #include <QByteArray>
 #include <QMap>

@@ -3,7 +3,7 @@
 #include <umockdev.h>
 
 // After GLib's headers: Qt's keywords would otherwise clash with them.
-#include "Board.h"
+#include "emulator/Board.h"
 
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>

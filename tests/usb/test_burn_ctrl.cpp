@@ -1,6 +1,6 @@
 #include "FakeUsb.h"
-#include "UsbBurnCtrl.h"
-#include "UsbDevice.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "Board.h"
-#include "Crc32.h"
-#include "EmulatedBus.h"
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "emulator/Board.h"
+#include "common/Crc32.h"
+#include "emulator/EmulatedBus.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QtTest>
 

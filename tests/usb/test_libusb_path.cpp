@@ -1,6 +1,6 @@
-#include "UsbDevice.h"
-#include "UsbTransport.h"
-#include "libusb/DevicePathText.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
+#include "usb/libusb/DevicePathText.h"
 
 #include <QtTest>
 

@@ -3,8 +3,8 @@
 
 #include "MockUsbBus.h"
 
-#include "UsbDevice.h"
-#include "UsbTransport.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 #include "FakeUsb.h"
-#include "UsbDevice.h"
+#include "usb/UsbDevice.h"
 
 #include <QtTest>
 

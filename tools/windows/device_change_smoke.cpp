@@ -4,9 +4,9 @@
 // Built and run under wine by `make check-windows`; exits nonzero when any check fails.
 
 #include "SmokeCheck.h"
-#include "winusb/DeviceChangeMessage.h"
-#include "winusb/DeviceNotificationRegistration.h"
-#include "winusb/UsbDeviceInterfaceClass.h"
+#include "usb/winusb/DeviceChangeMessage.h"
+#include "usb/winusb/DeviceNotificationRegistration.h"
+#include "usb/winusb/UsbDeviceInterfaceClass.h"
 
 #include <cstddef>
 #include <cstdint>

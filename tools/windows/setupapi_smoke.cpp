@@ -4,8 +4,8 @@
 // Built and run under wine by `make check-windows`; exits nonzero when any check fails.
 
 #include "SmokeCheck.h"
-#include "winusb/SetupApiDiscovery.h"
-#include "winusb/UsbDeviceInterfaceClass.h"
+#include "usb/winusb/SetupApiDiscovery.h"
+#include "usb/winusb/UsbDeviceInterfaceClass.h"
 
 #include <cstddef>
 #include <cstring>

@@ -5,7 +5,7 @@
 // Built and run under wine by `make check-windows`; exits nonzero on the first failed group.
 
 #include "SmokeCheck.h"
-#include "winusb/WinUsbChannel.h"
+#include "usb/winusb/WinUsbChannel.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "DevicePathText.h"
+#include "usb/libusb/DevicePathText.h"
 
 #include <QRegularExpression>
 

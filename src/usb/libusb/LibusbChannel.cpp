@@ -1,4 +1,4 @@
-#include "LibusbChannel.h"
+#include "usb/libusb/LibusbChannel.h"
 
 namespace zq::usb
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LibusbContext.h"
-#include "UsbTransport.h"
+#include "usb/libusb/LibusbContext.h"
+#include "usb/UsbTransport.h"
 
 #include <libusb.h>
 

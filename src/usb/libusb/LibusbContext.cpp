@@ -1,6 +1,6 @@
-#include "LibusbContext.h"
+#include "usb/libusb/LibusbContext.h"
 
-#include "DevicePathText.h"
+#include "usb/libusb/DevicePathText.h"
 
 namespace zq::usb
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UsbTransport.h"
+#include "usb/UsbTransport.h"
 
 #include <libusb.h>
 

@@ -1,8 +1,8 @@
-#include "LibusbOpen.h"
+#include "usb/libusb/LibusbOpen.h"
 
-#include "LibusbChannel.h"
-#include "PipeDiscovery.h"
-#include "ProgrammerIdentity.h"
+#include "usb/libusb/LibusbChannel.h"
+#include "usb/PipeDiscovery.h"
+#include "usb/ProgrammerIdentity.h"
 
 namespace zq::usb
 {

@@ -1,8 +1,8 @@
-#include "DevicePathText.h"
-#include "LibusbContext.h"
-#include "LibusbOpen.h"
-#include "ProgrammerIdentity.h"
-#include "UsbTransport.h"
+#include "usb/libusb/DevicePathText.h"
+#include "usb/libusb/LibusbContext.h"
+#include "usb/libusb/LibusbOpen.h"
+#include "usb/ProgrammerIdentity.h"
+#include "usb/UsbTransport.h"
 
 #include <algorithm>
 #include <utility>

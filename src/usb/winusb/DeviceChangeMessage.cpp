@@ -1,4 +1,4 @@
-#include "DeviceChangeMessage.h"
+#include "usb/winusb/DeviceChangeMessage.h"
 
 #include <dbt.h>
 

@@ -1,6 +1,6 @@
-#include "DeviceNotificationRegistration.h"
+#include "usb/winusb/DeviceNotificationRegistration.h"
 
-#include "UsbDeviceInterfaceClass.h"
+#include "usb/winusb/UsbDeviceInterfaceClass.h"
 
 namespace zq::winusb
 {

@@ -1,4 +1,4 @@
-#include "SetupApiCalls.h"
+#include "usb/winusb/SetupApiCalls.h"
 
 namespace zq::winusb
 {

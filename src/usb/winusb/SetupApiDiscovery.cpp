@@ -1,7 +1,7 @@
-#include "SetupApiDiscovery.h"
+#include "usb/winusb/SetupApiDiscovery.h"
 
-#include "ProgrammerIdentity.h"
-#include "UsbDeviceInterfaceClass.h"
+#include "usb/ProgrammerIdentity.h"
+#include "usb/winusb/UsbDeviceInterfaceClass.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SetupApiCalls.h"
+#include "usb/winusb/SetupApiCalls.h"
 
 #include <string>
 #include <vector>

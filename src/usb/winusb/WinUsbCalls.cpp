@@ -1,4 +1,4 @@
-#include "WinUsbCalls.h"
+#include "usb/winusb/WinUsbCalls.h"
 
 namespace zq::winusb
 {

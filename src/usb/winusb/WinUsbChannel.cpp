@@ -1,6 +1,6 @@
-#include "WinUsbChannel.h"
+#include "usb/winusb/WinUsbChannel.h"
 
-#include "PipeDiscovery.h"
+#include "usb/PipeDiscovery.h"
 
 #include <algorithm>
 #include <chrono>

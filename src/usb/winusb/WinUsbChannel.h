@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WinUsbCalls.h"
+#include "usb/winusb/WinUsbCalls.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -2,9 +2,9 @@
 // WinUsbChannel. Device news reaches the window as WM_DEVICECHANGE (see MainWindow::nativeEvent),
 // not through a thread of this transport.
 
-#include "SetupApiDiscovery.h"
-#include "UsbTransport.h"
-#include "WinUsbChannel.h"
+#include "usb/winusb/SetupApiDiscovery.h"
+#include "usb/UsbTransport.h"
+#include "usb/winusb/WinUsbChannel.h"
 
 #include <algorithm>
 #include <cstring>
