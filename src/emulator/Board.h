@@ -69,6 +69,13 @@ public:
     void setRestartDelays(int leaveMs, int returnMs);
     int leaveDelayMs() const;
     int returnDelayMs() const;
+    // How long the board takes to write one block (a 4 KiB SPI flash or target block, an
+    // embedded flash block): its reply to 'H', 'F' or 'J' comes that much later. 0: at once.
+    int blockWriteMs() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return blockWriteMs_;
+    }
 
     std::vector<uint8_t> readSpiFlash(uint32_t start, uint32_t length) const;
     std::vector<uint8_t> appImage() const;
@@ -114,6 +121,7 @@ private:
     Faults faults_;
     int leaveDelayMs_ = 20;
     int returnDelayMs_ = 20;
+    int blockWriteMs_ = 0;
 };
 
 } // namespace zq::emu

@@ -14,6 +14,7 @@ BoardState Board::state() const
     state.targetFlash = target_.flash().usedContents();
     state.app = app_.image();
     state.boot = boot_.image();
+    state.blockWriteMs = blockWriteMs_;
     return state;
 }
 
@@ -25,6 +26,7 @@ void Board::restore(const BoardState &state)
     target_.flash().load(state.targetFlash);
     app_.load(state.app);
     boot_.load(state.boot);
+    blockWriteMs_ = state.blockWriteMs;
 }
 
 bool Board::saveState(const QString &folder) const

@@ -16,7 +16,7 @@ int EmulatedLink::send(const uint8_t *data, int count, uint32_t ticket)
     if (failed() || count < 0 || (data == nullptr && count > 0))
         return kGone;
     const char command = count >= 3 ? char(data[2]) : 0;
-    const FrameFaults faults = board_->faults().onFrame(command);
+    FrameFaults faults = board_->faults().onFrame(command);
     if (faults.boardGone) {
         events_.boardGone(); // fails this link too
         fail();
@@ -28,6 +28,8 @@ int EmulatedLink::send(const uint8_t *data, int count, uint32_t ticket)
             return held;
     }
     Board::Response response = board_->handleFrame(data, size_t(count));
+    if (command == 'H' || command == 'F' || command == 'J')
+        faults.latencyMs += board_->blockWriteMs();
     faults.damage(response.replies);
     queue(response.replies, faults);
     if (response.restartInto)

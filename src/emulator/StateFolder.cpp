@@ -17,6 +17,7 @@ namespace
 
 constexpr qint64 MaxFileBytes = qint64(64) << 20;
 constexpr uint32_t MaxTargetFlashSize = uint32_t(64) << 20;
+constexpr uint32_t MaxBlockWriteMs = 1000; // well inside the host's 2 s wait for a block
 
 const std::map<BoardMode, QString> &modeNames()
 {
@@ -82,6 +83,8 @@ QByteArray boardIni(const BoardState &state)
         << "target_present=" << (state.target.present ? 1 : 0) << '\n'
         << "target_id=" << hex(state.target.targetId, 8) << '\n'
         << "target_flash_size=" << state.target.flashSize << '\n';
+    if (state.blockWriteMs > 0)
+        out << "block_write_ms=" << state.blockWriteMs << '\n';
     out.flush();
     return text.toUtf8();
 }
@@ -114,6 +117,8 @@ void applyKey(BoardState &state, const QString &key, const QString &value)
         state.target.present = number != 0;
     else if (key == "target_flash_size" && number > 0 && number <= MaxTargetFlashSize)
         state.target.flashSize = number;
+    else if (key == "block_write_ms" && number <= MaxBlockWriteMs)
+        state.blockWriteMs = int(number);
 }
 
 bool readBoardIni(const QString &path, BoardState &state, QString *error)

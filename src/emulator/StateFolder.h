@@ -20,13 +20,14 @@ struct BoardState {
     std::vector<uint8_t> targetFlash; // likewise
     std::vector<uint8_t> app;         // the application image
     std::vector<uint8_t> boot;        // the boot loader image
+    int blockWriteMs = 0;             // board.ini's block_write_ms: Board::blockWriteMs
 };
 
 // A state folder holds spi-flash.bin, target-flash.bin, app.bin, boot.bin (raw bytes; flash
 // files without their erased tail) and board.ini (key=value lines: mode, versions, board MCU
-// and id, flash id, target presence, id and flash size). Each file is written to a temporary
-// name and renamed over the old one, so a process that dies while saving leaves every file
-// either old or new, never torn; board.ini goes last.
+// and id, flash id, target presence, id and flash size, block write time). Each file is written to
+// a temporary name and renamed over the old one, so a process that dies while saving leaves every
+// file either old or new, never torn; board.ini goes last.
 bool saveStateFolder(const QString &folder, const BoardState &state);
 
 // Nothing when the folder does not exist. Missing files and keys keep their defaults;
