@@ -1,5 +1,7 @@
 #include "config/ImageHeader.h"
 
+#include "common/ByteOrder.h"
+
 namespace zq::config
 {
 
@@ -9,26 +11,18 @@ namespace
 constexpr int headerOffset = 4096;
 constexpr uint32_t versionTopByte = 0x20000000;
 
-uint32_t byteAt(const QByteArray &image, int offset)
-{
-    return offset < image.size() ? uint32_t(static_cast<unsigned char>(image[offset])) : 0;
-}
-
-uint32_t bigEndianAt(const QByteArray &image, int offset, int count)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i)
-        value = (value << 8) | byteAt(image, offset + i);
-    return value;
-}
+constexpr int headerSize = 8;
 
 } // namespace
 
+// A short image reads its missing header bytes as zero.
 ImageHeader readImageHeader(const QByteArray &image)
 {
+    const QByteArray bytes = image.mid(headerOffset, headerSize).leftJustified(headerSize, '\0');
+    const auto *field = reinterpret_cast<const uint8_t *>(bytes.constData());
     ImageHeader header;
-    header.version = versionTopByte + bigEndianAt(image, headerOffset, 3);
-    header.mcuType = bigEndianAt(image, headerOffset + 4, 4);
+    header.version = versionTopByte + readBigEndian(field, 3);
+    header.mcuType = readBigEndian(field + 4, 4);
     return header;
 }
 

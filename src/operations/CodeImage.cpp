@@ -1,9 +1,10 @@
 #include "operations/CodeImage.h"
+#include "common/ByteOrder.h"
 
 #include "common/Crc32.h"
 #include "frontend/FrontEnd.h"
-#include "operations/ImageFile.h"
 #include "frontend/NumberText.h"
+#include "operations/ImageFile.h"
 #include "operations/Operations.h"
 #include "operations/Session.h"
 
@@ -43,10 +44,10 @@ bool reportAddressProblem(FrontEnd &frontEnd, const QByteArray &image)
 
 uint32_t entryAddress(const uint8_t *image, int32_t length)
 {
-    uint32_t address = 0;
-    for (int32_t i = 7; i >= 4; --i)
-        address = (address << 8) | (i < length ? image[i] : 0u);
-    return address;
+    uint8_t word[4] = {};
+    for (int32_t i = 4; i < 8 && i < length; ++i)
+        word[i - 4] = image[i];
+    return readLittleEndian(word, 4);
 }
 
 // Within the flash at 0x08000000 only the first 4 KiB page, and within the region at 0x10000000

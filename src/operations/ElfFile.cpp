@@ -1,4 +1,5 @@
 #include "operations/ElfFile.h"
+#include "common/ByteOrder.h"
 
 #include "config/RegularFile.h"
 
@@ -37,12 +38,9 @@ struct Segment {
 
 uint64_t field(const ElfLayout &layout, const QByteArray &bytes, int at, int size)
 {
-    uint64_t value = 0;
-    for (int i = 0; i < size; ++i) {
-        const int index = layout.bigEndian ? at + i : at + size - 1 - i;
-        value = (value << 8) | uint8_t(bytes[index]);
-    }
-    return value;
+    const auto *from = reinterpret_cast<const uint8_t *>(bytes.constData()) + at;
+    return layout.bigEndian ? readBigEndian<uint64_t>(from, size_t(size))
+                            : readLittleEndian<uint64_t>(from, size_t(size));
 }
 
 QString offsetText(uint64_t offset)

@@ -1,4 +1,5 @@
 #include "operations/RecordFiles.h"
+#include "common/ByteOrder.h"
 
 #include <QList>
 
@@ -41,10 +42,8 @@ bool decodeRecord(const QByteArray &hex, QByteArray &bytes)
 
 uint32_t bigEndian(const QByteArray &bytes, int from, int count)
 {
-    uint32_t value = 0;
-    for (int i = from; i < from + count; ++i)
-        value = (value << 8) | uint8_t(bytes[i]);
-    return value;
+    return readBigEndian(reinterpret_cast<const uint8_t *>(bytes.constData()) + from,
+                         size_t(count));
 }
 
 unsigned byteSum(const QByteArray &bytes, int count)

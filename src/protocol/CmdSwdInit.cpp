@@ -1,9 +1,9 @@
 #include "protocol/CommandSet.h"
 
-#include "protocol/ByteOrder.h"
-#include "protocol/CommandFrame.h"
+#include "common/ByteOrder.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/NumberText.h"
+#include "protocol/CommandFrame.h"
 #include "protocol/TargetIds.h"
 #include "usb/UsbBurnCtrl.h"
 
@@ -28,7 +28,7 @@ int reportInit(const uint8_t *reply, FrontEnd &frontEnd)
         frontEnd.appendLog(QStringLiteral("Target init fail..."));
         return -3;
     }
-    const uint32_t targetId = bigEndian32(reply + 3);
+    const uint32_t targetId = readBigEndian(reply + 3, 4);
     frontEnd.appendLog(QStringLiteral("Target init ok..."));
     frontEnd.appendLog(QStringLiteral("Target type:") + toHexText(targetId, 8));
     frontEnd.setMcuTypeIndex(indexForTargetId(targetId));
@@ -61,7 +61,7 @@ int CommandSet::CMD_SWD_INIT(int mode, uint32_t argument)
     frame[6] = init ? '0' : '1';
     frame[11] = speedByte(frontEnd_.swdSpeedIndex());
     if (!init) {
-        putBigEndian32(frame + 7, argument);
+        writeBigEndian(frame + 7, 4, argument);
         frame[12] = frontEnd_.powerOffAfterDone() ? 'P' : 'U';
     }
     const int result = exchange(sealFixedFrame(frame), rules);

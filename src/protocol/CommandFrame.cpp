@@ -1,6 +1,6 @@
 #include "protocol/CommandFrame.h"
 
-#include "protocol/ByteOrder.h"
+#include "common/ByteOrder.h"
 #include "common/Crc32.h"
 
 #include <cstring>
@@ -25,7 +25,7 @@ void startFrame(uint8_t *frame, uint8_t letter)
 // Writes the CRC of the first count bytes right after them; returns the frame's length.
 int sealAt(uint8_t *frame, int count)
 {
-    putBigEndian32(frame + count, crc32(frame, size_t(count)));
+    writeBigEndian(frame + count, 4, crc32(frame, size_t(count)));
     return count + kCrcSize;
 }
 
@@ -46,10 +46,10 @@ int buildCheckFrame(uint8_t *frame, uint8_t letter, uint32_t startAddress, uint3
                     uint32_t expectedCrc)
 {
     startFixedFrame(frame, letter);
-    putBigEndian24(frame + 3, kFixedFrameLength);
-    putBigEndian32(frame + 6, startAddress);
-    putBigEndian32(frame + 10, length);
-    putBigEndian32(frame + 14, expectedCrc);
+    writeBigEndian(frame + 3, 3, kFixedFrameLength);
+    writeBigEndian(frame + 6, 4, startAddress);
+    writeBigEndian(frame + 10, 4, length);
+    writeBigEndian(frame + 14, 4, expectedCrc);
     return sealFixedFrame(frame);
 }
 
@@ -59,8 +59,8 @@ int buildBlockFrame(uint8_t *frame, uint8_t letter, uint32_t address, const uint
     constexpr int kHeaderSize = 10;
     const int total = kHeaderSize + length + kCrcSize;
     startFrame(frame, letter);
-    putBigEndian24(frame + 3, uint32_t(total));
-    putBigEndian32(frame + 6, address);
+    writeBigEndian(frame + 3, 3, uint32_t(total));
+    writeBigEndian(frame + 6, 4, address);
     if (length > 0)
         std::memcpy(frame + kHeaderSize, data, size_t(length));
     sealAt(frame, kHeaderSize + length);

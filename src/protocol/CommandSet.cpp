@@ -1,8 +1,8 @@
 #include "protocol/CommandSet.h"
 
-#include "protocol/CommandFrame.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/NumberText.h"
+#include "protocol/CommandFrame.h"
 #include "protocol/Transaction.h"
 #include "usb/UsbBurnCtrl.h"
 

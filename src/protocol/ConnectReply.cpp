@@ -1,6 +1,6 @@
 #include "protocol/ConnectReply.h"
 
-#include "protocol/ByteOrder.h"
+#include "common/ByteOrder.h"
 
 namespace zq::protocol
 {
@@ -10,7 +10,7 @@ namespace
 
 uint32_t versionAt(const uint8_t *bytes)
 {
-    return 0x20000000u | bigEndian24(bytes);
+    return 0x20000000u | readBigEndian(bytes, 3);
 }
 
 } // namespace
@@ -43,9 +43,9 @@ ConnectReply decodeConnectReply(const uint8_t *reply)
         decoded.bootVersion = runningVersion;
         decoded.appVersion = otherVersion;
     }
-    decoded.boardMcu = bigEndian32(reply + 14);
-    decoded.boardId = bigEndian32(reply + 22);
-    decoded.flashId = bigEndian24(reply + 7);
+    decoded.boardMcu = readBigEndian(reply + 14, 4);
+    decoded.boardId = readBigEndian(reply + 22, 4);
+    decoded.flashId = readBigEndian(reply + 7, 3);
     return decoded;
 }
 

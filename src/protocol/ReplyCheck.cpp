@@ -1,6 +1,6 @@
 #include "protocol/ReplyCheck.h"
 
-#include "protocol/ByteOrder.h"
+#include "common/ByteOrder.h"
 #include "common/Crc32.h"
 #include "frontend/FrontEnd.h"
 #include "frontend/NumberText.h"
@@ -28,7 +28,7 @@ int checkReply(const uint8_t *reply, int length, const ReplyRule &rule, FrontEnd
         return -3;
     const int covered = rule.size - 4;
     const uint32_t computed = crc32(reply, size_t(covered));
-    const uint32_t received = bigEndian32(reply + covered);
+    const uint32_t received = readBigEndian(reply + covered, 4);
     if (computed == received)
         return 0;
     if (rule.crcLabel)
@@ -39,7 +39,7 @@ int checkReply(const uint8_t *reply, int length, const ReplyRule &rule, FrontEnd
 
 uint32_t replyValue(const uint8_t *reply)
 {
-    return bigEndian32(reply + 4);
+    return readBigEndian(reply + 4, 4);
 }
 
 uint8_t replyStatus(const uint8_t *reply)
