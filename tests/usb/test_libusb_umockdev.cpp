@@ -18,7 +18,7 @@ namespace
 
 QString pathAt(int address)
 {
-    return QString("usb:001-%1/vid_5a17&pid_c0d2").arg(address, 3, 10, QChar('0'));
+    return QString("usb:1-%1/vid_5a17&pid_c0d2").arg(address);
 }
 
 struct Events {

@@ -114,11 +114,7 @@ int LIBUSB_CALL LibusbContext::onHotplug(libusb_context *, libusb_device *device
 
 void LibusbContext::deliver(libusb_device *device, bool arrived)
 {
-    libusb_device_descriptor descriptor{};
-    libusb_get_device_descriptor(device, &descriptor);
-    const QString name =
-        devicePathText(libusb_get_bus_number(device), libusb_get_device_address(device),
-                       descriptor.idVendor, descriptor.idProduct);
+    const QString name = devicePathText(device);
     std::lock_guard<std::recursive_mutex> lock(listenerMutex_);
     if (listener_)
         listener_(arrived, name);

@@ -1,8 +1,9 @@
 #include "usb/libusb/LibusbOpen.h"
 
-#include "usb/libusb/LibusbChannel.h"
 #include "usb/PipeDiscovery.h"
 #include "usb/ProgrammerIdentity.h"
+#include "usb/libusb/DevicePathText.h"
+#include "usb/libusb/LibusbChannel.h"
 
 namespace zq::usb
 {
@@ -24,24 +25,23 @@ OpenError openErrorOf(int libusbError)
     }
 }
 
-bool isProgrammerAt(libusb_device *device, int bus, int address)
+bool isProgrammerAt(libusb_device *device, const QString &path)
 {
     libusb_device_descriptor descriptor{};
-    return libusb_get_bus_number(device) == bus && libusb_get_device_address(device) == address &&
-           libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS &&
+    return libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS &&
            descriptor.idVendor == kProgrammerVendorId &&
-           descriptor.idProduct == kProgrammerProductId;
+           descriptor.idProduct == kProgrammerProductId && devicePathText(device) == path;
 }
 
-// Opens the device at bus and address, if it is a programmer; the cause in *error otherwise.
-libusb_device_handle *openDeviceAt(libusb_context *context, int bus, int address, OpenError *error)
+// Opens the device at path, if it is a programmer; the cause in *error otherwise.
+libusb_device_handle *openDeviceAt(libusb_context *context, const QString &path, OpenError *error)
 {
     libusb_device **list = nullptr;
     const ssize_t count = libusb_get_device_list(context, &list);
     libusb_device_handle *handle = nullptr;
     *error = OpenError::NotFound;
     for (ssize_t i = 0; i < count; ++i) {
-        if (!isProgrammerAt(list[i], bus, address))
+        if (!isProgrammerAt(list[i], path))
             continue;
         const int result = libusb_open(list[i], &handle);
         *error = result == LIBUSB_SUCCESS ? OpenError::None : openErrorOf(result);
@@ -100,9 +100,9 @@ uint8_t speedCode(libusb_device *device)
 } // namespace
 
 std::shared_ptr<UsbChannel> openLibusbChannel(const std::shared_ptr<LibusbContext> &context,
-                                              int bus, int address, OpenError *error)
+                                              const QString &path, OpenError *error)
 {
-    libusb_device_handle *handle = openDeviceAt(context->get(), bus, address, error);
+    libusb_device_handle *handle = openDeviceAt(context->get(), path, error);
     if (!handle)
         return nullptr;
     const int claimed = libusb_claim_interface(handle, 0);

@@ -1,36 +1,32 @@
+#include "usb/ProgrammerIdentity.h"
+#include "usb/UsbTransport.h"
 #include "usb/libusb/DevicePathText.h"
 #include "usb/libusb/LibusbContext.h"
 #include "usb/libusb/LibusbOpen.h"
-#include "usb/ProgrammerIdentity.h"
-#include "usb/UsbTransport.h"
 
-#include <algorithm>
 #include <utility>
-#include <vector>
 
 namespace zq::usb
 {
 namespace
 {
 
-using Address = std::pair<int, int>; // bus, address
-
-std::vector<Address> programmerAddresses(libusb_context *context)
+QStringList programmerPaths(libusb_context *context)
 {
     libusb_device **list = nullptr;
     const ssize_t count = libusb_get_device_list(context, &list);
-    std::vector<Address> found;
+    QStringList found;
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(list[i], &descriptor) != LIBUSB_SUCCESS ||
             descriptor.idVendor != kProgrammerVendorId ||
             descriptor.idProduct != kProgrammerProductId)
             continue;
-        found.emplace_back(libusb_get_bus_number(list[i]), libusb_get_device_address(list[i]));
+        found.append(devicePathText(list[i]));
     }
     if (count >= 0)
         libusb_free_device_list(list, 1);
-    std::sort(found.begin(), found.end()); // a stable order from one search to the next
+    found.sort(); // a stable order from one search to the next
     return found;
 }
 
@@ -46,23 +42,15 @@ public:
     // and the open names the cause.
     QStringList findProgrammers() override
     {
-        QStringList paths;
-        if (!context_)
-            return paths;
-        for (const Address &at : programmerAddresses(context_->get()))
-            paths.append(
-                devicePathText(at.first, at.second, kProgrammerVendorId, kProgrammerProductId));
-        return paths;
+        return context_ ? programmerPaths(context_->get()) : QStringList();
     }
 
     std::shared_ptr<UsbChannel> openChannel(const QString &path, OpenError *error) override
     {
         OpenError cause = OpenError::NotFound;
-        int bus = 0;
-        int address = 0;
         std::shared_ptr<UsbChannel> channel;
-        if (context_ && parseDevicePathText(path, &bus, &address))
-            channel = openLibusbChannel(context_, bus, address, &cause);
+        if (context_)
+            channel = openLibusbChannel(context_, path, &cause);
         if (error)
             *error = cause;
         return channel;
