@@ -1,9 +1,8 @@
 #include "ui/MainWindowForm.h"
 
-#include "ui/FormFonts.h"
-
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +19,40 @@ namespace zq
 
 namespace
 {
+
+// The four fonts of the form. Everything is bold except the progress bar's text.
+QFont makeFont(const QString &family, int pointSize, int weight)
+{
+    QFont font;
+    font.setFamily(family);
+    font.setPointSize(pointSize);
+    font.setWeight(weight);
+    return font;
+}
+
+// 微软雅黑 8, bold: the window and whatever sets no font of its own
+QFont windowFont()
+{
+    return makeFont(QString::fromUtf8("微软雅黑"), 8, QFont::Bold);
+}
+
+// Arial 9, bold: group boxes, most buttons and labels
+QFont controlFont()
+{
+    return makeFont(QStringLiteral("Arial"), 9, QFont::Bold);
+}
+
+// Arial 10, bold: the log panel
+QFont logFont()
+{
+    return makeFont(QStringLiteral("Arial"), 10, QFont::Bold);
+}
+
+// Arial 9, normal: the only text of the form that is not bold
+QFont progressFont()
+{
+    return makeFont(QStringLiteral("Arial"), 9, QFont::Normal);
+}
 
 template <class T, class Parent> T *make(Parent *parent, const char *objectName)
 {
@@ -212,6 +245,34 @@ void MainWindowForm::buildSettingsFields()
     lineEdit_WrSum = columnItem<QLineEdit>(holder, verticalLayout_3, "lineEdit_WrSum");
     comboBox_SWDSPEED = columnItem<QComboBox>(holder, verticalLayout_3, "comboBox_SWDSPEED");
     comboBox_MCUType = columnItem<QComboBox>(holder, verticalLayout_3, "comboBox_MCUType");
+}
+
+// The order is the order of the widget tree, so a translator sees the texts as a reader would.
+void MainWindowForm::applyCaptions(QMainWindow *window)
+{
+    window->setWindowTitle(translated(""));
+    groupBox->setTitle(translated("Message"));
+    pushButton_InputMCUCode->setText(translated("Input File"));
+    label_MCUCRC->setText(translated("00000000"));
+    groupBox_POFF->setTitle(translated("Control"));
+    checkBox_PwrOFF->setText(translated("Stop power supply to \nthe targe PCB after done"));
+    label_3->setText(translated("<html><head/><body><p>Board Flash ID: </p></body></html>"));
+    label_4->setText(translated("<html><head/><body><p>Board Flash Size: </p></body></html>"));
+    label_5->setText(translated("<html><head/><body><p>Board Flash Name: </p></body></html>"));
+    pushButton_OpenDevice->setText(translated("Open programmer"));
+    pushButton_UpdateTarget->setText(translated("Program"));
+    pushButton_VerifyTarget->setText(translated("Verify"));
+    pushButton_UpdateFlash->setText(translated("Download to programmer"));
+    pushButton_CheckFlash->setText(translated("Check SpiFlash CRC"));
+    pushButton_UpdateAPP->setText(translated("Firmware update"));
+    pushButton_UpdateBoot->setText(translated("Boot update"));
+    pushButton_Exit->setText(translated("Exit"));
+    label->setText(translated("Target Name:"));
+    pushButton_RunApp->setText(translated("Run Uart Application"));
+    label_2->setText(translated("Program Number:"));
+    label_6->setText(translated("Program Speed:"));
+    label_7->setText(translated("Board ID:"));
+    lineEdit_WrSum->setText(translated("100000"));
 }
 
 } // namespace zq

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QString>
+
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
@@ -15,6 +18,13 @@ class QWidget;
 
 namespace zq
 {
+
+// The window's texts all belong to the translation context "MainWindow", whichever class of the
+// ui layer asks for them.
+inline QString translated(const char *text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
 
 // The main window's fixed form: one pointer per named object, in creation order (which is also
 // the keyboard focus order). The widgets belong to their Qt parents; this record owns nothing.
