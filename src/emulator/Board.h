@@ -1,11 +1,9 @@
 #pragma once
 
 #include "emulator/BoardIdentity.h"
-#include "emulator/CommandFrame.h"
-#include "emulator/EmbeddedFlash.h"
 #include "emulator/Faults.h"
 #include "emulator/FlashMemory.h"
-#include "emulator/ReplyFrame.h"
+#include "emulator/Frames.h"
 #include "emulator/SwdTarget.h"
 
 #include <QString>

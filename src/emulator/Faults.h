@@ -1,6 +1,6 @@
 #pragma once
 
-#include "emulator/ReplyFrame.h"
+#include "emulator/Frames.h"
 
 #include <mutex>
 #include <utility>

@@ -1,5 +1,5 @@
 // The board's frame parser: what it takes, and that no input makes it read out of bounds.
-#include "emulator/CommandFrame.h"
+#include "emulator/Frames.h"
 #include "common/Crc32.h"
 
 #include <QtTest>

@@ -13,7 +13,7 @@
 #include "emulator/EmulatedBus.h"
 #include "emulator/Faults.h"
 #include "operations/Operations.h"
-#include "emulator/ReplyFrame.h"
+#include "emulator/Frames.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
