@@ -27,6 +27,9 @@ const QList<OptionRule> &optionRules()
         {"help", Value::None, {}},
         {"version", Value::None, {}},
         {"device", Value::Required, {}},
+        {"all",
+         Value::None,
+         {Command::Download, Command::Check, Command::Program, Command::Verify}},
         {"emulated", Value::JoinedOnly, {}},
         {"json", Value::None, {}},
         {"log", Value::Required, {}},
@@ -51,7 +54,8 @@ const OptionRule *findRule(const QString &name)
 
 // What the scan of the arguments found, before any value is judged.
 struct Scan {
-    QHash<QString, QString> values; // option name -> value ("" for a switch)
+    QHash<QString, QString> values;       // option name -> its last value ("" for a switch)
+    QHash<QString, QStringList> repeated; // option name -> every value, in order
     QStringList positionals;
     QString error;
 };
@@ -80,6 +84,7 @@ void scanOption(const QStringList &arguments, int &index, Scan &scan)
         value = arguments.at(++index);
     }
     scan.values.insert(name, value);
+    scan.repeated[name].append(value);
 }
 
 Scan scanArguments(const QStringList &arguments)
@@ -151,8 +156,12 @@ bool validProgramNumber(const QString &text)
     return pattern.match(text).hasMatch() && fits && number <= std::numeric_limits<uint32_t>::max();
 }
 
-QString takeValues(const QHash<QString, QString> &values, Options &options)
+QString takeValues(const Scan &scan, Options &options)
 {
+    const QHash<QString, QString> &values = scan.values;
+    options.emulatedStateFolders = scan.repeated.value(QStringLiteral("emulated"));
+    if (values.contains(QStringLiteral("all")) && values.contains(QStringLiteral("device")))
+        return QStringLiteral("--all takes every ready programmer; leave out --device");
     if (values.contains(QStringLiteral("mcu")) &&
         !parseMcuType(values.value(QStringLiteral("mcu")), options.mcuTypeIndex))
         return QStringLiteral("--mcu takes one of ") + mcuTypeNames();
@@ -171,7 +180,7 @@ QString takeValues(const QHash<QString, QString> &values, Options &options)
         return QStringLiteral("--flash-ini needs a file name");
     options.device = values.value(QStringLiteral("device"));
     options.emulated = values.contains(QStringLiteral("emulated"));
-    options.emulatedStateFolder = values.value(QStringLiteral("emulated"));
+    options.all = values.contains(QStringLiteral("all"));
     options.json = values.contains(QStringLiteral("json"));
     options.logFile = values.value(QStringLiteral("log"));
     options.noProgress = values.contains(QStringLiteral("no-progress"));
@@ -236,7 +245,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parsed.error.isEmpty())
         parsed.error = checkOptionsFit(scan, parsed.options.command);
     if (parsed.error.isEmpty())
-        parsed.error = takeValues(scan.values, parsed.options);
+        parsed.error = takeValues(scan, parsed.options);
     if (parsed.error.isEmpty() && parsed.options.command == Command::Download &&
         !scan.values.contains(QStringLiteral("mcu")))
         parsed.error =

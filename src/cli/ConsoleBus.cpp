@@ -1,14 +1,15 @@
 #include "cli/ConsoleBus.h"
 
-#include "emulator/Board.h"
-#include "emulator/EmulatedBus.h"
 #include "cli/EmulatedFaults.h"
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
 #include "emulator/StateFolder.h"
 #include "usb/UsbTransport.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace zq::cli
 {
@@ -36,57 +37,101 @@ std::shared_ptr<emu::Board> emulatedBoard(const QString &stateFolder, QString *e
     return emu::Board::fromStateFolder(stateFolder, error);
 }
 
+// The index-th board of a run gets an id of its own, unless its folder says which it has; the
+// folder keeps it from now on.
+void giveOwnId(emu::Board &board, const QString &folder, int index)
+{
+    if (index == 0 || (!folder.isEmpty() && QFileInfo(QDir(folder).filePath("board.ini")).exists()))
+        return;
+    emu::BoardIdentity identity = board.identity();
+    identity.boardId += uint32_t(index);
+    board.setIdentity(identity);
+    if (!folder.isEmpty())
+        board.saveState(folder);
+}
+
 } // namespace
 
-ConsoleBus::ConsoleBus(const Options &options) : stateFolder_(options.emulatedStateFolder)
+ConsoleBus::ConsoleBus(const Options &options)
 {
     if (!options.emulated) {
         transport_ = platformTransport();
         return;
     }
     transport_ = usb::makeEmulatedTransport();
-    QString error;
-    if (!stateFolder_.isEmpty()) {
-        bool busy = false;
-        lock_ = emu::StateFolderLock::take(stateFolder_, &busy, &error);
-        if (!lock_) {
-            loadErrorExit_ = busy ? NoBoard : OperationFailed;
-            loadError_ =
-                busy ? QStringLiteral("cannot open the emulated programmer in ") + stateFolder_ +
-                           QStringLiteral(": busy, in use by another program")
-                     : QStringLiteral("cannot lock the emulated programmer's state: ") + error;
+    const QStringList folders = options.emulatedStateFolders.isEmpty()
+                                    ? QStringList{QString()}
+                                    : options.emulatedStateFolders;
+    for (int i = 0; i < folders.size(); ++i) {
+        if (!plugEmulated(folders.at(i), i)) {
+            emu::EmulatedBus::instance().unplugAll();
+            boards_.clear();
             return;
         }
     }
-    board_ = emulatedBoard(stateFolder_, &error);
-    if (!board_) {
+}
+
+bool ConsoleBus::plugEmulated(const QString &folder, int index)
+{
+    EmulatedBoard slot{folder, nullptr, nullptr};
+    QString error;
+    if (!folder.isEmpty()) {
+        bool busy = false;
+        slot.lock = emu::StateFolderLock::take(folder, &busy, &error);
+        if (!slot.lock) {
+            loadErrorExit_ = busy ? NoBoard : OperationFailed;
+            loadError_ =
+                busy ? QStringLiteral("cannot open the emulated programmer in ") + folder +
+                           QStringLiteral(": busy, in use by another program")
+                     : QStringLiteral("cannot lock the emulated programmer's state: ") + error;
+            return false;
+        }
+    }
+    slot.board = emulatedBoard(folder, &error);
+    if (!slot.board) {
         loadErrorExit_ = OperationFailed;
         loadError_ = QStringLiteral("cannot read the emulated programmer's state: ") + error;
-        return;
+        return false;
     }
-    if (!stateFolder_.isEmpty() &&
-        !armFaultsFile(QDir(stateFolder_).filePath(QStringLiteral("faults.ini")), board_->faults(),
-                       &error)) {
+    if (!folder.isEmpty() && !armFaultsFile(QDir(folder).filePath(QStringLiteral("faults.ini")),
+                                            slot.board->faults(), &error)) {
         loadErrorExit_ = OperationFailed;
         loadError_ = error;
-        board_.reset();
-        return;
+        return false;
     }
-    emu::EmulatedBus::instance().plug(board_);
+    giveOwnId(*slot.board, folder, index);
+    emu::EmulatedBus::instance().plug(slot.board);
+    boards_.push_back(std::move(slot));
+    return true;
 }
 
 ConsoleBus::~ConsoleBus()
 {
-    if (board_)
+    if (!boards_.empty())
         emu::EmulatedBus::instance().unplugAll();
 }
 
 bool ConsoleBus::saveState(QString *error) const
 {
-    if (!board_ || stateFolder_.isEmpty() || board_->saveState(stateFolder_))
+    QStringList failed;
+    for (const EmulatedBoard &slot : boards_)
+        if (!slot.folder.isEmpty() && !slot.board->saveState(slot.folder))
+            failed << slot.folder;
+    if (failed.isEmpty())
         return true;
-    *error = QStringLiteral("cannot keep the emulated programmer's state in ") + stateFolder_;
+    *error = QStringLiteral("cannot keep the emulated programmer's state in ") +
+             failed.join(QStringLiteral(", "));
     return false;
+}
+
+QString ConsoleBus::emulatedArgumentOf(const QString &path) const
+{
+    const std::shared_ptr<emu::Board> board = emu::EmulatedBus::instance().board(path);
+    for (const EmulatedBoard &slot : boards_)
+        if (board && slot.board == board)
+            return slot.folder.isEmpty() ? QStringLiteral("--emulated")
+                                         : QStringLiteral("--emulated=") + slot.folder;
+    return QString();
 }
 
 } // namespace zq::cli

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace zq::emu
 {
@@ -20,10 +21,12 @@ namespace zq::cli
 struct Options;
 
 // The bus zqprog works on: the platform's USB, or with --emulated the built-in emulator with
-// one board plugged in. With a state folder the board starts from the folder and is written
-// back to it by saveState, so a second run finds what the first one left. The folder is this
-// process's while the bus lives: a second zqprog on it is refused as a busy board is, and the
-// faults.ini there arms the board's fault switches (EmulatedFaults.h).
+// one board plugged in for each --emulated given. A board with a state folder starts from the
+// folder and is written back to it by saveState, so a second run finds what the first one left.
+// The folder is this process's while the bus lives: a second zqprog on it is refused as a busy
+// board is, and the faults.ini there arms the board's fault switches (EmulatedFaults.h). Boards
+// with no board.ini yet get board ids one apart (0x00012345, 0x00012346, ...), as real boards
+// have ids of their own.
 class ConsoleBus
 {
 public:
@@ -34,20 +37,29 @@ public:
 
     std::shared_ptr<usb::UsbTransport> transport() const { return transport_; }
 
-    // Why the emulated board's state folder could not be read (no board is plugged in then,
-    // and its state is not written back); empty when it could. loadErrorExit says how the run
-    // ends: 3 when another process has the folder, as for a busy board, 1 otherwise.
+    // Why an emulated board's state folder could not be read (no board is plugged in then, and
+    // no state is written back); empty when it could. loadErrorExit says how the run ends: 3
+    // when another process has the folder, as for a busy board, 1 otherwise.
     QString loadError() const { return loadError_; }
     int loadErrorExit() const { return loadErrorExit_; }
 
-    // True when there is no state to keep, or it was kept; otherwise the reason.
+    // True when there is no state to keep, or all of it was kept; otherwise the reason.
     bool saveState(QString *error) const;
 
+    // The --emulated argument that plugged in the board now at path ("--emulated=DIR"); empty
+    // on USB or for a path no board of this bus has.
+    QString emulatedArgumentOf(const QString &path) const;
+
 private:
+    struct EmulatedBoard {
+        QString folder; // empty: a fresh board
+        std::unique_ptr<emu::StateFolderLock> lock;
+        std::shared_ptr<emu::Board> board;
+    };
+    bool plugEmulated(const QString &folder, int index);
+
     std::shared_ptr<usb::UsbTransport> transport_;
-    std::unique_ptr<emu::StateFolderLock> lock_;
-    std::shared_ptr<emu::Board> board_; // the emulated board, or null on USB
-    QString stateFolder_;
+    std::vector<EmulatedBoard> boards_;
     QString loadError_;
     int loadErrorExit_ = 0;
 };

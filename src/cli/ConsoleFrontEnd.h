@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frontend/FrontEnd.h"
 #include "cli/Output.h"
+#include "frontend/FrontEnd.h"
 
 namespace zq::cli
 {

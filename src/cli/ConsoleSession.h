@@ -38,6 +38,7 @@ public:
     ops::Session &session() const { return *session_; }
     UsbDevice &device() const { return *device_; }
     usb::UsbTransport &transport() const { return *transport_; }
+    const std::shared_ptr<usb::UsbTransport> &sharedTransport() const { return transport_; }
 
 private:
     void listenForDevices();

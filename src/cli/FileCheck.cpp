@@ -1,8 +1,8 @@
 #include "cli/FileCheck.h"
 
 #include "common/Crc32.h"
-#include "operations/ImageFile.h"
 #include "frontend/NumberText.h"
+#include "operations/ImageFile.h"
 #include "operations/Operations.h"
 
 #include <QFileInfo>

@@ -56,8 +56,9 @@ QJsonObject resultObject(const CommandResult &result)
 
 void JsonOutput::log(const QString &line)
 {
-    writeJsonLine(
-        {{QStringLiteral("kind"), QStringLiteral("log")}, {QStringLiteral("text"), line}});
+    writeJsonLine({{QStringLiteral("kind"), QStringLiteral("log")},
+                   {QStringLiteral("board"), board()},
+                   {QStringLiteral("text"), line}});
 }
 
 void JsonOutput::progress(int percent, Phase phase)
@@ -67,6 +68,7 @@ void JsonOutput::progress(int percent, Phase phase)
     lastPercent_ = percent;
     lastPhase_ = phase;
     writeJsonLine({{QStringLiteral("kind"), QStringLiteral("progress")},
+                   {QStringLiteral("board"), board()},
                    {QStringLiteral("phase"), phaseName(phase)},
                    {QStringLiteral("percent"), percent}});
 }
@@ -74,6 +76,7 @@ void JsonOutput::progress(int percent, Phase phase)
 void JsonOutput::message(const QString &title, const QString &text)
 {
     writeJsonLine({{QStringLiteral("kind"), QStringLiteral("message")},
+                   {QStringLiteral("board"), board()},
                    {QStringLiteral("title"), title},
                    {QStringLiteral("text"), text}});
     writeLine(stderr, text);

@@ -7,9 +7,9 @@ namespace zq::cli
 
 // For a program: one compact JSON object per line on stdout and nothing else there, each with
 // "kind" and "schemaVersion"; docs/zqprog-json.md lists every kind and key.
-//   {"kind":"log","text":"..."}
-//   {"kind":"progress","phase":"write","percent":42}
-//   {"kind":"message","title":"Message","text":"..."}
+//   {"kind":"log","board":74565,"text":"..."}
+//   {"kind":"progress","board":74565,"phase":"write","percent":42}
+//   {"kind":"message","board":null,"title":"Message","text":"..."}
 //   {"kind":"result","command":"program","exit":0,"code":0,"crc":1234,...}
 // Message texts and remarks also go to stderr for a human watching.
 class JsonOutput : public Output
@@ -19,9 +19,15 @@ public:
     void progress(int percent, Phase phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
+    void identified(const CommandResult &run) override { board_ = run.boardId; }
     void result(const CommandResult &result) override;
 
 private:
+    // Every line says which board it is about (null until the board has identified itself), so
+    // the lines of several boards can be told apart (--all).
+    QJsonValue board() const { return board_ ? QJsonValue(qint64(*board_)) : QJsonValue(); }
+
+    std::optional<uint32_t> board_;
     int lastPercent_ = -1;
     Phase lastPhase_ = Phase::Write;
 };

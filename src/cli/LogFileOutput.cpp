@@ -1,7 +1,7 @@
 #include "cli/LogFileOutput.h"
 
-#include "frontend/NumberText.h"
 #include "cli/Version.h"
+#include "frontend/NumberText.h"
 
 #include <QDateTime>
 #include <QFileInfo>

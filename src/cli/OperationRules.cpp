@@ -1,8 +1,8 @@
 #include "cli/OperationRules.h"
 
 #include "cli/ConsoleFrontEnd.h"
-#include "frontend/NumberText.h"
 #include "cli/ProgrammerMode.h"
+#include "frontend/NumberText.h"
 #include "operations/ProgrammerState.h"
 
 #include <QFileInfo>

@@ -29,9 +29,11 @@ struct Options {
     bool keepPower = false;
     bool allowBootUpdate = false;
 
-    QString device;
+    QString device;   // --device: a board id, a port path or a device path, or a prefix of one
+    bool all = false; // --all: every ready board at once
     bool emulated = false;
-    QString emulatedStateFolder; // empty: a fresh emulated board that is forgotten afterwards
+    // One emulated board per --emulated; an empty folder: a fresh board, forgotten afterwards.
+    QStringList emulatedStateFolders;
     bool json = false;
     bool noProgress = false;
     QString logFile;

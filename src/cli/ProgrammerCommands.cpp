@@ -1,6 +1,6 @@
 #include "cli/Commands.h"
 
-#include "cli/BoardChoice.h"
+#include "cli/Boards.h"
 #include "cli/ConsoleFrontEnd.h"
 #include "cli/ConsoleSession.h"
 #include "cli/ExitCode.h"
@@ -9,11 +9,10 @@
 #include "cli/Interruption.h"
 #include "cli/OpenErrorText.h"
 #include "cli/OperationRules.h"
-#include "operations/Operations.h"
 #include "cli/Options.h"
 #include "cli/ProgrammerMode.h"
 #include "cli/ProgrammerReport.h"
-#include "cli/Reenumeration.h"
+#include "operations/Operations.h"
 #include "operations/Session.h"
 #include "protocol/TargetIds.h"
 #include "usb/UsbDevice.h"
@@ -81,7 +80,7 @@ CommandResult followRestart(CommandResult result, ConsoleSession &console, Outpu
     output.note(QStringLiteral("the programmer restarts; waiting for it to come back"));
     ops::stopProgrammer(console.session());
     const QString path =
-        waitForReturn(console.transport(), oldPath, before, kReturnTimeoutMs,
+        waitForReturn(console.sharedTransport(), oldPath, before, result.boardId, kReturnTimeoutMs,
                       [&console] { return console.session().frontEnd.stopRequested(); });
     if (path.isEmpty())
         return failed(result, NoBoard,
@@ -148,9 +147,13 @@ CommandResult runOnProgrammer(const Options &options, Output &output,
     if (!catalogue.error.isEmpty())
         return failed(result, OperationFailed, catalogue.error);
     result.flashIni = catalogue.path;
-    const BoardChoice choice = chooseBoard(transport->findProgrammers(), options.device);
+    const bool needIds = choosingNeedsIds(options.device);
+    BoardChoice choice = chooseBoard(findBoards(transport, needIds), options.device);
+    // The same choice, but the boards it lists are named by their ids too.
+    if (!choice.error.isEmpty() && !needIds)
+        choice = chooseBoard(findBoards(transport, true), options.device);
     if (!choice.error.isEmpty())
-        return failed(result, NoBoard, choice.error);
+        return failed(result, choice.exitCode, choice.error);
     result.device = choice.path;
     ConsoleFrontEnd frontEnd(output, options);
     ConsoleSession console(transport, frontEnd);

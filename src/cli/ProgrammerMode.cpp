@@ -6,9 +6,9 @@ namespace zq::cli
 QString modeText(int connectionMode)
 {
     switch (connectionMode) {
-    case 0:
+    case kMcuUpdateMode:
         return QStringLiteral("update of the MCU code");
-    case 1:
+    case kNormalWorkMode:
         return QStringLiteral("normal work");
     default:
         return QStringLiteral("update of the boot loader");
@@ -18,9 +18,9 @@ QString modeText(int connectionMode)
 QString modeKey(int connectionMode)
 {
     switch (connectionMode) {
-    case 0:
+    case kMcuUpdateMode:
         return QStringLiteral("mcu-update");
-    case 1:
+    case kNormalWorkMode:
         return QStringLiteral("normal");
     default:
         return QStringLiteral("boot-update");

@@ -1,8 +1,8 @@
 #include "cli/ProgrammerReport.h"
 
-#include "frontend/NumberText.h"
 #include "cli/Output.h"
 #include "cli/ProgrammerMode.h"
+#include "frontend/NumberText.h"
 #include "operations/ProgrammerState.h"
 
 #include <QFileInfo>

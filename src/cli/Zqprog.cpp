@@ -5,6 +5,7 @@
 #include "cli/ConsoleBus.h"
 #include "cli/ConsoleStreams.h"
 #include "cli/ExitCode.h"
+#include "cli/Gang.h"
 #include "cli/HelpText.h"
 #include "cli/Interruption.h"
 #include "cli/JsonOutput.h"
@@ -42,7 +43,8 @@ std::unique_ptr<Output> makeOutput(const Options &options, QString *error)
         console = std::make_unique<JsonOutput>();
     else
         console = std::make_unique<TextOutput>();
-    if (options.logFile.isEmpty())
+    // With --all every board's zqprog keeps its own record in the file.
+    if (options.logFile.isEmpty() || options.all)
         return console;
     return LogFileOutput::open(options.logFile, std::move(console), options.arguments, error);
 }
@@ -56,6 +58,8 @@ int signalsAllowed(const Options &options)
 // download leaves the flash as a real one would be left.
 CommandResult runCommand(const Options &options, Output &output)
 {
+    if (options.all)
+        return runOnAllBoards(options, output);
     ConsoleBus bus(options);
     if (!bus.loadError().isEmpty()) {
         CommandResult refused;

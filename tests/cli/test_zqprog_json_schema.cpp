@@ -111,6 +111,7 @@ private slots:
         QVERIFY(schema.required.value("result").contains("durationMs"));
         QVERIFY(schema.resultExtras.value("info").contains("boardId"));
         QVERIFY(schema.resultExtras.value("update-boot").contains("mode"));
+        QVERIFY(schema.resultExtras.value("verify").contains("summary"));
     }
 
     void everyLineKeepsToTheSchema_data()
@@ -136,6 +137,9 @@ private slots:
                                     << QStringList{"log", "progress", "result"};
         QTest::newRow("update-boot")
             << normal << QStringList{"update-boot", "demo.boot", "--allow-boot-update"} << 0
+            << QStringList{"log", "progress", "result"};
+        QTest::newRow("download on every board")
+            << normal << QStringList{"download", "demo.bin", "--mcu", "ZQ318", "--all"} << 0
             << QStringList{"log", "progress", "result"};
         QTest::newRow("a refusal")
             << update << QStringList{"program", "demo.bin"} << 1 << QStringList{"result"};

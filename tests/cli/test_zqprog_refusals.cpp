@@ -133,22 +133,21 @@ private slots:
         const ZqprogRun run = work.run({"--emulated", "--device", "emu:9-9", "info"});
         QCOMPARE(run.exitCode, 3);
         QCOMPARE(run.out, QStringList());
-        QVERIFY(run.err.contains("no programmer at emu:9-9; found:"));
-        QVERIFY(run.err.contains("vid_5a17&pid_c0d2"));
+        QVERIFY(run.err.contains("no programmer at emu:9-9; found:\n  0x00012345  emu:001-002"));
     }
 
-    void theDevicePathFromListIsAccepted()
+    void thePortPathFromListIsAccepted()
     {
         WorkFolder work;
         const ZqprogRun list = work.run({"--emulated", "list"});
         QCOMPARE(list.exitCode, 0);
         QCOMPARE(list.out.size(), 1);
-        QVERIFY(list.out.first().endsWith("  ready"));
-        const QString path = list.out.first().chopped(QStringLiteral("  ready").size());
+        const QString port = list.out.first().section("  ", 0, 0);
+        QCOMPARE(port, QStringLiteral("emu:001-002"));
         // Each run has a new emulated bus, whose first board gets the same path.
-        const ZqprogRun info = work.run({"--emulated", "--device", path, "info"});
+        const ZqprogRun info = work.run({"--emulated", "--device", port, "info"});
         QCOMPARE(info.exitCode, 0);
-        QVERIFY(info.out.contains("Device:       " + path));
+        QVERIFY(info.out.contains("Device:       " + port + " vid_5a17&pid_c0d2"));
     }
 
     void helpForEverySubcommand()
