@@ -124,14 +124,20 @@ bool ConsoleBus::saveState(QString *error) const
     return false;
 }
 
-QString ConsoleBus::emulatedArgumentOf(const QString &path) const
+void ConsoleBus::giveFreshBoardsIds(const QStringList &folders)
 {
-    const std::shared_ptr<emu::Board> board = emu::EmulatedBus::instance().board(path);
-    for (const EmulatedBoard &slot : boards_)
-        if (board && slot.board == board)
-            return slot.folder.isEmpty() ? QStringLiteral("--emulated")
-                                         : QStringLiteral("--emulated=") + slot.folder;
-    return QString();
+    for (int i = 1; i < folders.size(); ++i) {
+        const QString &folder = folders.at(i);
+        bool busy = false;
+        QString error;
+        if (folder.isEmpty() || QFileInfo(QDir(folder).filePath("board.ini")).exists())
+            continue;
+        const std::unique_ptr<emu::StateFolderLock> lock =
+            emu::StateFolderLock::take(folder, &busy, &error);
+        const std::shared_ptr<emu::Board> board = lock ? emulatedBoard(folder, &error) : nullptr;
+        if (board)
+            giveOwnId(*board, folder, i);
+    }
 }
 
 } // namespace zq::cli

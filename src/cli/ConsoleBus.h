@@ -46,9 +46,9 @@ public:
     // True when there is no state to keep, or all of it was kept; otherwise the reason.
     bool saveState(QString *error) const;
 
-    // The --emulated argument that plugged in the board now at path ("--emulated=DIR"); empty
-    // on USB or for a path no board of this bus has.
-    QString emulatedArgumentOf(const QString &path) const;
+    // What a bus of these folders would do to boards with no board.ini yet, done without a bus:
+    // every board but the first gets its own id, kept in its folder.
+    static void giveFreshBoardsIds(const QStringList &folders);
 
 private:
     struct EmulatedBoard {

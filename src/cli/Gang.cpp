@@ -7,7 +7,7 @@
 #include "cli/FileCheck.h"
 #include "cli/Interruption.h"
 #include "cli/Options.h"
-#include "cli/ProgrammerMode.h"
+#include "frontend/NumberText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,12 +27,22 @@ namespace zq::cli
 namespace
 {
 
-// One board of the gang: what the probe found, and the zqprog that works on it.
+// A line of a board's zqprog, held until the board has said who it is.
+struct HeldLine {
+    bool error = false; // stderr; else a JSON object from stdout
+    QString text;       // stderr's line
+    QJsonObject object; // stdout's object
+};
+
+// One board of the gang and the zqprog that works on it.
 struct Member {
-    BoardProbe board;
+    QString where;        // the port path (or device path) on USB; the state folder if emulated
     QStringList selector; // the arguments that give the child this board
     std::unique_ptr<QProcess> process;
     QElapsedTimer clock;
+    QString tag;      // "0x00012345" once the board has identified itself
+    QJsonValue board; // its id, as the JSON lines give it
+    QList<HeldLine> held;
     QJsonObject result; // the child's result line
     int exitCode = -1;
     qint64 durationMs = 0;
@@ -56,34 +66,29 @@ QStringList childArguments(const Options &options, const QStringList &selector)
     return selector + QStringList{QStringLiteral("--json")} + arguments;
 }
 
-QString notReadyReason(const BoardProbe &board)
-{
-    if (!board.opened)
-        return QStringLiteral("cannot be opened");
-    if (!board.boardId)
-        return QStringLiteral("does not identify itself");
-    return QStringLiteral("in ") + modeText(board.mode);
-}
-
-// Finds and identifies the boards; the bus is let go before the children take them.
+// The boards: every programmer on USB, chosen by its port path; or each --emulated board in
+// its own process, on its own state folder.
 QString gather(const Options &options, std::vector<Member> &members, int *exitCode)
 {
-    ConsoleBus bus(options);
-    if (!bus.loadError().isEmpty()) {
-        *exitCode = bus.loadErrorExit();
-        return bus.loadError();
+    if (options.emulated) {
+        const QStringList folders = options.emulatedStateFolders;
+        ConsoleBus::giveFreshBoardsIds(folders);
+        for (const QString &folder : folders) {
+            Member member;
+            member.where = folder.isEmpty() ? QStringLiteral("-") : folder;
+            member.selector =
+                QStringList{folder.isEmpty() ? QStringLiteral("--emulated")
+                                             : QStringLiteral("--emulated=") + folder};
+            members.push_back(std::move(member));
+        }
+        return QString();
     }
-    for (const BoardProbe &board : findBoards(bus.transport(), true)) {
+    ConsoleBus bus(options);
+    for (const QString &path : bus.transport()->findProgrammers()) {
         Member member;
-        member.board = board;
-        const QString emulated = bus.emulatedArgumentOf(board.path);
-        if (!emulated.isEmpty())
-            member.selector = QStringList{emulated};
-        else
-            member.selector = QStringList{QStringLiteral("--device"),
-                                          board.port.isEmpty() ? board.path : board.port};
-        if (!board.ready())
-            member.verdict = QStringLiteral("not ready");
+        const QString port = portOfPath(path);
+        member.where = port.isEmpty() ? path : port;
+        member.selector = QStringList{QStringLiteral("--device"), member.where};
         members.push_back(std::move(member));
     }
     if (members.empty()) {
@@ -91,6 +96,11 @@ QString gather(const Options &options, std::vector<Member> &members, int *exitCo
         return QStringLiteral("no programmer found; is it plugged in?");
     }
     return QString();
+}
+
+QString compact(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 class GangRun
@@ -104,8 +114,7 @@ public:
     void run()
     {
         for (Member &member : members_)
-            if (member.verdict.isEmpty())
-                start(member);
+            start(member);
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [this] { passOnInterruptions(); });
         watch.start(50);
@@ -130,32 +139,21 @@ private:
         process->start(QCoreApplication::applicationFilePath(),
                        childArguments(options_, member.selector));
         ++running_;
-        if (!process->waitForStarted()) {
-            member.verdict = QStringLiteral("failed");
-            member.result.insert(QStringLiteral("error"), process->errorString());
-            --running_;
-        }
     }
 
     void readOutput(Member &member)
     {
+        member.process->setReadChannel(QProcess::StandardOutput);
         while (member.process->canReadLine()) {
-            const QByteArray line = member.process->readLine().trimmed();
-            QJsonObject object = QJsonDocument::fromJson(line).object();
-            if (object.isEmpty())
-                continue;
-            if (object.value(QStringLiteral("board")).isNull() && member.board.boardId)
-                object.insert(QStringLiteral("board"), qint64(*member.board.boardId));
-            if (object.value(QStringLiteral("kind")) == QLatin1String("result")) {
-                // The board's path on this bus (an emulated board has a bus of its own there).
-                object.insert(QStringLiteral("device"), member.board.path);
-                member.result = object;
+            const QJsonObject object =
+                QJsonDocument::fromJson(member.process->readLine().trimmed()).object();
+            const QJsonValue board = object.value(QStringLiteral("board"));
+            if (member.tag.isEmpty() && board.isDouble()) {
+                member.board = board;
+                identify(member, toHexText(uint32_t(board.toDouble()), 8));
             }
-            if (options_.json)
-                writeLine(stdout,
-                          QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
-            else if (object.value(QStringLiteral("kind")) == QLatin1String("log"))
-                writeLine(stdout, tagged(member, object.value(QStringLiteral("text")).toString()));
+            if (!object.isEmpty())
+                pass(member, HeldLine{false, QString(), object});
         }
     }
 
@@ -163,25 +161,67 @@ private:
     {
         member.process->setReadChannel(QProcess::StandardError);
         while (member.process->canReadLine())
-            writeLine(stderr,
-                      tagged(member, QString::fromUtf8(member.process->readLine()).trimmed()));
+            pass(member, HeldLine{true, QString::fromUtf8(member.process->readLine()).trimmed(),
+                                  QJsonObject()});
         member.process->setReadChannel(QProcess::StandardOutput);
+    }
+
+    void identify(Member &member, const QString &tag)
+    {
+        member.tag = tag;
+        const QList<HeldLine> held = member.held;
+        member.held.clear();
+        for (const HeldLine &line : held)
+            pass(member, line);
+    }
+
+    // A line goes out once its board is known, tagged with it.
+    void pass(Member &member, HeldLine line)
+    {
+        if (member.tag.isEmpty()) {
+            member.held << line;
+            return;
+        }
+        if (line.error) {
+            writeLine(stderr, tagged(member, line.text));
+            return;
+        }
+        if (line.object.value(QStringLiteral("board")).isNull())
+            line.object.insert(QStringLiteral("board"), member.board);
+        const QString kind = line.object.value(QStringLiteral("kind")).toString();
+        if (kind == QLatin1String("result"))
+            member.result = line.object;
+        if (options_.json)
+            writeLine(stdout, compact(line.object));
+        else if (kind == QLatin1String("log"))
+            writeLine(stdout, tagged(member, line.object.value(QStringLiteral("text")).toString()));
     }
 
     void finished(Member &member, int exitCode)
     {
         readOutput(member);
         readErrors(member);
+        if (member.tag.isEmpty())
+            identify(member, member.where);
         member.exitCode = exitCode;
         member.durationMs = member.clock.elapsed();
-        if (exitCode == Success)
-            member.verdict = QStringLiteral("ok");
-        else if (exitCode == Interrupted)
-            member.verdict = QStringLiteral("interrupted");
-        else
-            member.verdict = QStringLiteral("failed");
+        member.verdict = verdictOf(member);
         if (--running_ == 0)
             loop_.quit();
+    }
+
+    // A board its zqprog could not open or identify, or whose mode refused the operation
+    // before it began, was not ready; one whose operation ran and failed failed.
+    static QString verdictOf(const Member &member)
+    {
+        if (member.exitCode == Success)
+            return QStringLiteral("ok");
+        if (member.exitCode == Interrupted)
+            return QStringLiteral("interrupted");
+        const bool ran = member.result.value(QStringLiteral("code")).isDouble();
+        if (member.exitCode == NoBoard || (member.exitCode == OperationFailed && !ran))
+            return QStringLiteral("not ready");
+        return QStringLiteral("failed");
     }
 
     // Ctrl-C at a terminal reaches every zqprog of the group; a signal sent to this one alone
@@ -197,7 +237,7 @@ private:
 
     static QString tagged(const Member &member, const QString &line)
     {
-        return QLatin1Char('[') + member.board.tag() + QStringLiteral("] ") + line;
+        return QLatin1Char('[') + member.tag + QStringLiteral("] ") + line;
     }
 
     const Options &options_;
@@ -207,39 +247,34 @@ private:
     int forwarded_ = 0;
 };
 
-QString codeText(const QJsonValue &code)
+QJsonValue orNull(const QJsonValue &value)
 {
-    return code.isDouble() ? QString::number(code.toInt()) : QStringLiteral("-");
+    return value.isUndefined() ? QJsonValue() : value;
 }
 
 // The table a line engineer reads, and the same for a program.
 void summarize(const std::vector<Member> &members, CommandResult &result)
 {
-    result.summary << QStringLiteral("board       port          result       code  seconds");
+    result.summary << QStringLiteral("board       result       code  seconds  programmer");
     QJsonArray rows;
     for (const Member &member : members) {
         const QJsonValue code = member.result.value(QStringLiteral("code"));
-        const QString seconds = member.process
-                                    ? QString::number(double(member.durationMs) / 1000.0, 'f', 2)
-                                    : QStringLiteral("-");
-        result.summary << member.board.tag().leftJustified(11) + QLatin1Char(' ') +
-                              member.board.port.leftJustified(13) + QLatin1Char(' ') +
-                              member.verdict.leftJustified(11) + QLatin1Char(' ') +
-                              codeText(code).rightJustified(5) + QLatin1Char(' ') +
-                              seconds.rightJustified(8);
-        QJsonObject row{
-            {QStringLiteral("board"),
-             member.board.boardId ? qint64(*member.board.boardId) : QJsonValue()},
-            {QStringLiteral("port"), member.board.port},
-            {QStringLiteral("device"), member.board.path},
+        result.summary
+            << member.tag.leftJustified(11) + QLatin1Char(' ') + member.verdict.leftJustified(11) +
+                   QLatin1Char(' ') +
+                   (code.isDouble() ? QString::number(code.toInt()) : QStringLiteral("-"))
+                       .rightJustified(5) +
+                   QLatin1Char(' ') +
+                   QString::number(double(member.durationMs) / 1000.0, 'f', 2).rightJustified(8) +
+                   QStringLiteral("  ") + member.where;
+        rows.append(QJsonObject{
+            {QStringLiteral("board"), orNull(member.result.value(QStringLiteral("board")))},
+            {QStringLiteral("programmer"), member.where},
             {QStringLiteral("result"), member.verdict},
-            {QStringLiteral("code"), code.isDouble() ? code : QJsonValue()},
-            {QStringLiteral("exit"), member.process ? QJsonValue(member.exitCode) : QJsonValue()},
-            {QStringLiteral("durationMs"),
-             member.process ? QJsonValue(member.durationMs) : QJsonValue()}};
-        if (!member.process)
-            row.insert(QStringLiteral("error"), notReadyReason(member.board));
-        rows.append(row);
+            {QStringLiteral("code"), orNull(code)},
+            {QStringLiteral("exit"), member.exitCode},
+            {QStringLiteral("error"), orNull(member.result.value(QStringLiteral("error")))},
+            {QStringLiteral("durationMs"), member.durationMs}});
     }
     result.details.insert(QStringLiteral("summary"), rows);
 }

@@ -124,16 +124,18 @@ private slots:
         QCOMPARE(tagged(run.out, idOf(1)).last(), ok);
         QCOMPARE(tagged(run.out, idOf(2)).last(), fail);
         QCOMPARE(tagged(run.out, idOf(3)).last(), ok);
-        QVERIFY(tagged(run.out, idOf(4)).isEmpty());
+        // Refused after the connect: it waits for a new application.
+        QVERIFY(tagged(run.out, idOf(4)).contains("Connect the programmer successful"));
+        QVERIFY(!tagged(run.out, idOf(4)).contains(ok) && !tagged(run.out, idOf(4)).contains(fail));
         const QStringList table = run.out.mid(run.out.indexOf(QRegularExpression("board .*")));
         QCOMPARE(table.size(), 5);
         const QStringList verdicts{"ok 0", "failed -5", "ok 0", "not ready -"};
         for (int k = 1; k <= 4; ++k) {
+            // board, result, code, seconds, the programmer's state folder
             const QStringList words = table.at(k).split(' ', Qt::SkipEmptyParts);
-            QCOMPARE(words.mid(0, 2),
-                     (QStringList{idOf(k), "emu:001-00" + QString::number(k + 1)}));
-            QCOMPARE(words.mid(2, words.size() - 3).join(' '),
-                     verdicts.at(k - 1)); // then the seconds
+            QCOMPARE(words.first(), idOf(k));
+            QCOMPARE(words.mid(1, words.size() - 3).join(' '), verdicts.at(k - 1));
+            QCOMPARE(words.last(), work.path("b" + QString::number(k)));
         }
         QVERIFY2(run.err.contains("zqprog: 2 of 4 programmers did not succeed"),
                  qPrintable(run.err));
