@@ -12,7 +12,7 @@ Drives a ZQ programmer board from the command line, with the same operations and
 the ZQ Programmer window.
 
 Subcommands:
-  list                  the programmers found, and whether each can be opened
+  list                  the programmers found: port path, board id, mode and versions
   info                  open and identify: mode, versions, board MCU and id, flash
   download FILE         store a code image in the programmer's flash (needs --mcu)
   check FILE            check the image in the programmer's flash against FILE
@@ -22,9 +22,12 @@ Subcommands:
   update-boot FILE      replace the programmer's boot loader (.boot image)
 
 Options for every subcommand:
-  --device PATH         the programmer to use; needed when several are plugged in
+  --device BOARD        the programmer to use: its board id (0x00012345), its port path
+                        (1-1.4) or its device path, or the start of one that fits only it;
+                        needed when several are plugged in
   --emulated[=DIR]      use the built-in emulated programmer instead of USB; with DIR its
-                        state (flash contents, mode, versions) is kept in DIR between runs
+                        state (flash contents, mode, versions) is kept in DIR between runs;
+                        given several times, one emulated programmer each
   --json                one JSON object per line on stdout (log, progress, message, result)
   --log FILE            also append every line, with date, time and board id, to FILE
   --no-progress         no progress bar or progress lines
@@ -34,25 +37,33 @@ Options for every subcommand:
 
 Flash.ini is the first found of: --flash-ini FILE, ./Flash.ini,
 $XDG_CONFIG_HOME/zq-programmer/Flash.ini (~/.config when unset), the installed sample.
-config.ini is neither read nor written. Quote a --device path: it holds '&'.
+config.ini is neither read nor written. zqprog list prints each board's port path and id,
+which need no quoting (a device path holds '&': quote it).
+
+download, check, program and verify take --all: the operation runs on every programmer
+found at once, each line tagged with the board's id, then a summary (board, result, code,
+seconds); a board that is not ready (cannot be opened, or not in normal work) fails.
 
 Ctrl-C or SIGTERM stops the operation after the frame in flight (exit 130); during
 update-boot the first Ctrl-C is refused.
 
-Exit status: 0 success; 1 the operation failed or was refused, the target did not run, or
-the log file could not be written; 2 usage error; 3 no programmer, several and no --device,
-or it cannot be opened (busy, no permission); 130 interrupted.
+Exit status: 0 success; 1 the operation failed or was refused, the target did not run, the
+log file could not be written, or with --all a board did not succeed; 2 usage error, also a
+--device that fits several programmers; 3 no programmer, several and no --device, or it
+cannot be opened (busy, no permission); 130 interrupted.
 )";
 
-const char *const kList = R"(Usage: zqprog list [--emulated[=DIR]] [--json] [--log FILE]
+const char *const kList = R"(Usage: zqprog list [--emulated[=DIR]]... [--json] [--log FILE]
 
-Lists the programmers found on USB (or the emulated one), each with its path and whether it
-can be opened; when it cannot, the reason (no permission, busy, gone) and the remedy.
-Exit status 3 when none is found.
+Lists the programmers found on USB (or the emulated ones), each opened and identified: its
+port path (bus and hub ports, stable while it stays in that port), board id, mode and boot
+and application versions. When it cannot be opened, the reason (no permission, busy, gone)
+and the remedy. The port path and the id are what --device takes. Exit status 3 when none
+is found.
 )";
 
 const char *const kInfo =
-    R"(Usage: zqprog info [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+    R"(Usage: zqprog info [--device BOARD] [--emulated[=DIR]] [--json] [--log FILE]
 
 Opens the programmer and identifies it, as "Open programmer" does: its connection mode, boot
 loader and application versions, board MCU and id, and its flash id, size and name (from
@@ -61,7 +72,7 @@ Flash.ini in the current directory).
 
 const char *const kDownload =
     R"(Usage: zqprog download FILE --mcu TYPE [--number N] [--speed high|middle|low]
-                       [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+                       [--device BOARD | --all] [--emulated[=DIR]]... [--json] [--log FILE]
 
 Stores the code image FILE (.bin) in the programmer's flash, with the settings the programmer
 uses when it programs targets on its own.
@@ -75,14 +86,15 @@ Refused unless the programmer is in normal work and its flash is listed in Flash
 )";
 
 const char *const kCheck =
-    R"(Usage: zqprog check FILE [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+    R"(Usage: zqprog check FILE [--device BOARD | --all]
+                    [--emulated[=DIR]]... [--json] [--log FILE]
 
 Has the programmer check the image in its flash against the CRC and length of FILE.
 Refused unless the programmer is in normal work and its flash is listed in Flash.ini.
 )";
 
 const char *const kProgram = R"(Usage: zqprog program FILE [--speed high|middle|low] [--keep-power]
-                      [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+                      [--device BOARD | --all] [--emulated[=DIR]]... [--json] [--log FILE]
 
 Programs the target MCU over SWD with the code image FILE (.bin), checks it by CRC and lets
 it run. The target's type is the one it reports.
@@ -94,14 +106,14 @@ Refused while the programmer waits for a new application (update of the MCU code
 )";
 
 const char *const kVerify = R"(Usage: zqprog verify FILE [--speed high|middle|low] [--keep-power]
-                     [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+                     [--device BOARD | --all] [--emulated[=DIR]]... [--json] [--log FILE]
 
 Checks the target MCU's flash against the CRC and length of FILE and lets the target run.
 Refused while the programmer waits for a new application (update of the MCU code).
 )";
 
 const char *const kUpdateApp =
-    R"(Usage: zqprog update-app FILE [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+    R"(Usage: zqprog update-app FILE [--device BOARD] [--emulated[=DIR]] [--json] [--log FILE]
 
 Writes the firmware image FILE (.app) as the programmer's application. Only possible while
 the programmer reports update of the MCU code (its boot loader runs). The programmer then
@@ -109,7 +121,7 @@ restarts; zqprog waits for it to come back and reports its new mode.
 )";
 
 const char *const kUpdateBoot = R"(Usage: zqprog update-boot FILE --allow-boot-update
-                          [--device PATH] [--emulated[=DIR]] [--json] [--log FILE]
+                          [--device BOARD] [--emulated[=DIR]] [--json] [--log FILE]
 
 Writes the boot image FILE (.boot) as the programmer's boot loader. A wrong or interrupted
 boot update can leave the board unable to start, so it is refused unless
