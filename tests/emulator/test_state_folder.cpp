@@ -137,6 +137,16 @@ private slots:
         QCOMPARE(loaded->identity().flashId, BoardIdentity().flashId);
         QCOMPARE(loaded->targetConfig().flashSize, TargetConfig().flashSize);
         QCOMPARE(loaded->readSpiFlash(0, 2), Bytes(2, 0xFF));
+        QCOMPARE(loaded->blockWriteMs(), 0);
+
+        // The board-like block write time: kept on save, a value past the host's wait ignored.
+        writeFile(dir.filePath("board.ini"), "block_write_ms=5\n");
+        const auto slow = Board::fromStateFolder(dir.path());
+        QCOMPARE(slow->blockWriteMs(), 5);
+        QVERIFY(slow->saveState(dir.path()));
+        QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 5);
+        writeFile(dir.filePath("board.ini"), "block_write_ms=5000\n");
+        QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 0);
     }
 };
 
