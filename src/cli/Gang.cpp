@@ -1,12 +1,10 @@
 #include "cli/Gang.h"
 
 #include "cli/Boards.h"
-#include "cli/ConsoleBus.h"
-#include "cli/ConsoleStreams.h"
-#include "cli/ExitCode.h"
-#include "cli/FileCheck.h"
-#include "cli/Interruption.h"
-#include "cli/Options.h"
+#include "cli/CommandLine.h"
+#include "cli/Console.h"
+#include "cli/Output.h"
+#include "cli/Subcommands.h"
 #include "frontend/NumberText.h"
 
 #include <QCoreApplication>

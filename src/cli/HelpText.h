@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/Options.h"
+#include "cli/CommandLine.h"
 
 #include <QString>
 

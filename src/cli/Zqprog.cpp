@@ -1,17 +1,11 @@
 #include "cli/Zqprog.h"
 
 #include "cli/CommandLine.h"
-#include "cli/Commands.h"
-#include "cli/ConsoleBus.h"
-#include "cli/ConsoleStreams.h"
-#include "cli/ExitCode.h"
+#include "cli/Console.h"
 #include "cli/Gang.h"
 #include "cli/HelpText.h"
-#include "cli/Interruption.h"
-#include "cli/JsonOutput.h"
-#include "cli/LogFileOutput.h"
-#include "cli/TextOutput.h"
-#include "cli/Version.h"
+#include "cli/Output.h"
+#include "cli/Subcommands.h"
 
 #include <QElapsedTimer>
 

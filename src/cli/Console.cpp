@@ -1,0 +1,382 @@
+#include "cli/Console.h"
+
+#include "cli/CommandLine.h"
+#include "config/RegularFile.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
+#include "emulator/Faults.h"
+#include "emulator/StateFolder.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
+#include "usb/UsbBurnCtrl.h"
+#include "usb/UsbDevice.h"
+#include "usb/UsbTransport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <atomic>
+#include <csignal>
+#include <optional>
+#include <vector>
+
+namespace zq::cli
+{
+
+namespace
+{
+
+constexpr int kSignalsBeforeDefault = 3;
+
+std::atomic<int> received{0};
+static_assert(std::atomic<int>::is_always_lock_free, "counted from a signal handler");
+
+extern "C" void countSignal(int number)
+{
+    if (received.fetch_add(1) + 1 >= kSignalsBeforeDefault) {
+        std::signal(number, SIG_DFL);
+        std::raise(number);
+        return;
+    }
+    std::signal(number, countSignal); // where a handler is reset when it runs
+}
+
+} // namespace
+
+void installInterruptHandlers()
+{
+    std::signal(SIGINT, countSignal);
+    std::signal(SIGTERM, countSignal);
+}
+
+int interruptCount()
+{
+    return received.load();
+}
+
+namespace
+{
+
+constexpr qint64 kMaxBytes = 64 * 1024;
+
+struct KindName {
+    const char *name;
+    emu::FaultKind kind;
+};
+
+constexpr KindName kKinds[] = {
+    {"no-reply", emu::FaultKind::NoReply},
+    {"late-reply", emu::FaultKind::LateReply},
+    {"wrong-length", emu::FaultKind::WrongLength},
+    {"wrong-marker", emu::FaultKind::WrongMarker},
+    {"bad-reply-crc", emu::FaultKind::BadReplyCrc},
+    {"failing-status", emu::FaultKind::FailingStatus},
+    {"board-gone", emu::FaultKind::BoardGone},
+    {"latency", emu::FaultKind::Latency},
+    {"held-frame", emu::FaultKind::HeldFrame},
+    {"held-frame-taken", emu::FaultKind::HeldFrameTaken},
+};
+
+std::optional<emu::Fault> parseFault(const QStringList &words)
+{
+    if (words.size() < 3 || words.size() > 4)
+        return std::nullopt;
+    std::optional<emu::Fault> fault;
+    for (const KindName &kind : kKinds)
+        if (words.at(0) == QLatin1String(kind.name))
+            fault = words.at(2) == QLatin1String("every") ? emu::Fault::every(kind.kind)
+                                                          : emu::Fault::nth(kind.kind, 1);
+    if (!fault)
+        return std::nullopt;
+    if (words.at(2) != QLatin1String("every")) {
+        bool ok = false;
+        fault->countdown = words.at(2).toInt(&ok);
+        if (!ok || fault->countdown < 1)
+            return std::nullopt;
+    }
+    if (words.at(1) != QLatin1String("*")) {
+        if (words.at(1).size() != 1 || words.at(1).at(0).unicode() > 0x7F)
+            return std::nullopt;
+        *fault = fault->onCommand(char(words.at(1).at(0).unicode()));
+    }
+    if (words.size() == 4) {
+        bool ok = false;
+        const int ms = words.at(3).toInt(&ok);
+        if (!ok || ms < 0)
+            return std::nullopt;
+        *fault = fault->withDelay(ms);
+    }
+    return fault;
+}
+
+} // namespace
+
+bool armFaultsFile(const QString &path, emu::Faults &faults, QString *error)
+{
+    QByteArray bytes;
+    const config::FileProblem problem = config::readRegularFile(path, kMaxBytes, bytes);
+    if (problem == config::FileProblem::Missing)
+        return true;
+    if (problem != config::FileProblem::None) {
+        *error = path + QLatin1Char(' ') + config::fileProblemText(problem);
+        return false;
+    }
+    std::vector<emu::Fault> parsed;
+    const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines.at(i).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const std::optional<emu::Fault> fault =
+            parseFault(line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        if (!fault) {
+            *error = path + QLatin1Char(':') + QString::number(i + 1) +
+                     QStringLiteral(": not a fault switch: ") + line;
+            return false;
+        }
+        parsed.push_back(*fault);
+    }
+    for (const emu::Fault &fault : parsed)
+        faults.arm(fault);
+    return true;
+}
+
+ConsoleFrontEnd::ConsoleFrontEnd(Output &output, const Options &options)
+    : output_(output), file_(options.file), mcuTypeIndex_(options.mcuTypeIndex),
+      swdSpeedIndex_(options.swdSpeedIndex), powerOff_(!options.keepPower),
+      programNumber_(options.programNumber), showProgress_(!options.noProgress),
+      phase_(options.command == Command::Check ? Phase::Check : Phase::Write),
+      signalsAllowed_(options.command == Command::UpdateBoot ? 1 : 0)
+{
+}
+
+// The operations restart the bar for each stage; the log line that ends a stage says which
+// comes next.
+void ConsoleFrontEnd::appendLog(const QString &line)
+{
+    if (line == QLatin1String("Download end!") || line == QLatin1String("Program end!") ||
+        line == QLatin1String("Write EFlash end!"))
+        phase_ = Phase::Check;
+    else if (line == QLatin1String("Save message to flash"))
+        phase_ = Phase::Message;
+    else if (line == QLatin1String("Target run fail..."))
+        targetRunFailed_ = true;
+    output_.log(line);
+}
+
+// A stream cannot take back what it printed; the lines before a clear simply stay above.
+void ConsoleFrontEnd::clearLog() {}
+
+void ConsoleFrontEnd::setProgress(int percent)
+{
+    if (showProgress_)
+        output_.progress(percent, phase_);
+}
+
+void ConsoleFrontEnd::showCriticalMessage(const QString &text)
+{
+    output_.message(QStringLiteral("Message"), text);
+}
+
+void ConsoleFrontEnd::showErrorMessage(const QString &text)
+{
+    output_.message(QStringLiteral("Error"), text);
+}
+
+void ConsoleFrontEnd::setOperationButtonsEnabled(bool enable)
+{
+    operationButtons_ = enable;
+}
+
+void ConsoleFrontEnd::setButtonEnabled(Button button, bool enable)
+{
+    (button == Button::UpdateAPP ? updateApp_ : updateBoot_) = enable;
+}
+
+// The FILE argument is the user's choice; there is nothing to ask.
+QString ConsoleFrontEnd::chooseOpenFile(const QString &, const QString &, const QString &)
+{
+    return file_;
+}
+
+void ConsoleFrontEnd::processEvents()
+{
+    QCoreApplication::processEvents();
+    const int received = interruptCount();
+    if (received > signalsWarned_ && received <= signalsAllowed_) {
+        signalsWarned_ = received;
+        output_.note(QStringLiteral("the boot update goes on: a boot loader left half written "
+                                    "leaves the programmer unable to start. Press Ctrl-C again "
+                                    "to stop it anyway."));
+    }
+}
+
+bool ConsoleFrontEnd::stopRequested() const
+{
+    return interruptCount() > signalsAllowed_;
+}
+
+ConsoleSession::ConsoleSession(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd)
+    : transport_(std::move(transport)), device_(std::make_unique<UsbDevice>(transport_)),
+      burnCtrl_(std::make_unique<USB_BURN_CTRL>())
+{
+    burnCtrl_->device = device_.get();
+    session_ = std::make_unique<ops::Session>(*device_, *burnCtrl_, frontEnd);
+    listenForDevices();
+}
+
+ConsoleSession::~ConsoleSession()
+{
+    transport_->setDeviceListener(nullptr);
+    ops::stopProgrammer(*session_);
+}
+
+// The bus reports on a thread of its own; the news is handled on this one, like the window's.
+void ConsoleSession::listenForDevices()
+{
+    QPointer<QObject> receiver(&receiver_);
+    ops::Session *session = session_.get();
+    transport_->setDeviceListener([receiver, session](bool arrived, const QString &name) {
+        if (!receiver)
+            return;
+        QMetaObject::invokeMethod(
+            receiver.data(),
+            [session, arrived, name] {
+                if (arrived)
+                    ops::deviceArrived(*session, name);
+                else
+                    ops::deviceRemoved(*session, name);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+namespace
+{
+
+std::shared_ptr<usb::UsbTransport> platformTransport()
+{
+#if defined(ZQ_HAVE_LIBUSB)
+    return usb::makeLibusbTransport();
+#elif defined(_WIN32)
+    return usb::makeWinUsbTransport();
+#else
+#error "This platform has no USB transport for zqprog yet"
+#endif
+}
+
+// Without a folder: a board in normal work with the emulator's identity, whose flash the
+// sample catalogue lists, so that every subcommand but update-app can be tried at once.
+std::shared_ptr<emu::Board> emulatedBoard(const QString &stateFolder, QString *error)
+{
+    if (stateFolder.isEmpty())
+        return std::make_shared<emu::Board>();
+    return emu::Board::fromStateFolder(stateFolder, error);
+}
+
+// The index-th board of a run gets an id of its own, unless its folder says which it has; the
+// folder keeps it from now on.
+void giveOwnId(emu::Board &board, const QString &folder, int index)
+{
+    if (index == 0 || (!folder.isEmpty() && QFileInfo(QDir(folder).filePath("board.ini")).exists()))
+        return;
+    emu::BoardIdentity identity = board.identity();
+    identity.boardId += uint32_t(index);
+    board.setIdentity(identity);
+    if (!folder.isEmpty())
+        board.saveState(folder);
+}
+
+} // namespace
+
+ConsoleBus::ConsoleBus(const Options &options)
+{
+    if (!options.emulated) {
+        transport_ = platformTransport();
+        return;
+    }
+    transport_ = usb::makeEmulatedTransport();
+    const QStringList folders = options.emulatedStateFolders.isEmpty()
+                                    ? QStringList{QString()}
+                                    : options.emulatedStateFolders;
+    for (int i = 0; i < folders.size(); ++i) {
+        if (!plugEmulated(folders.at(i), i)) {
+            emu::EmulatedBus::instance().unplugAll();
+            boards_.clear();
+            return;
+        }
+    }
+}
+
+bool ConsoleBus::plugEmulated(const QString &folder, int index)
+{
+    EmulatedBoard slot{folder, nullptr, nullptr};
+    QString error;
+    if (!folder.isEmpty()) {
+        bool busy = false;
+        slot.lock = emu::StateFolderLock::take(folder, &busy, &error);
+        if (!slot.lock) {
+            loadErrorExit_ = busy ? NoBoard : OperationFailed;
+            loadError_ =
+                busy ? QStringLiteral("cannot open the emulated programmer in ") + folder +
+                           QStringLiteral(": busy, in use by another program")
+                     : QStringLiteral("cannot lock the emulated programmer's state: ") + error;
+            return false;
+        }
+    }
+    slot.board = emulatedBoard(folder, &error);
+    if (!slot.board) {
+        loadErrorExit_ = OperationFailed;
+        loadError_ = QStringLiteral("cannot read the emulated programmer's state: ") + error;
+        return false;
+    }
+    if (!folder.isEmpty() && !armFaultsFile(QDir(folder).filePath(QStringLiteral("faults.ini")),
+                                            slot.board->faults(), &error)) {
+        loadErrorExit_ = OperationFailed;
+        loadError_ = error;
+        return false;
+    }
+    giveOwnId(*slot.board, folder, index);
+    emu::EmulatedBus::instance().plug(slot.board);
+    boards_.push_back(std::move(slot));
+    return true;
+}
+
+ConsoleBus::~ConsoleBus()
+{
+    if (!boards_.empty())
+        emu::EmulatedBus::instance().unplugAll();
+}
+
+bool ConsoleBus::saveState(QString *error) const
+{
+    QStringList failed;
+    for (const EmulatedBoard &slot : boards_)
+        if (!slot.folder.isEmpty() && !slot.board->saveState(slot.folder))
+            failed << slot.folder;
+    if (failed.isEmpty())
+        return true;
+    *error = QStringLiteral("cannot keep the emulated programmer's state in ") +
+             failed.join(QStringLiteral(", "));
+    return false;
+}
+
+void ConsoleBus::giveFreshBoardsIds(const QStringList &folders)
+{
+    for (int i = 1; i < folders.size(); ++i) {
+        const QString &folder = folders.at(i);
+        bool busy = false;
+        QString error;
+        if (folder.isEmpty() || QFileInfo(QDir(folder).filePath("board.ini")).exists())
+            continue;
+        const std::unique_ptr<emu::StateFolderLock> lock =
+            emu::StateFolderLock::take(folder, &busy, &error);
+        const std::shared_ptr<emu::Board> board = lock ? emulatedBoard(folder, &error) : nullptr;
+        if (board)
+            giveOwnId(*board, folder, i);
+    }
+}
+
+} // namespace zq::cli
