@@ -1,12 +1,12 @@
 // Whatever a programmer (or something posing as one) answers: every command's reply check
 // must judge it without reading past the reply, log a CRC mismatch in its one form, and the
 // connect reply's decoding must take its fields from the 36 bytes and nowhere else.
-#include "ConnectReply.h"
-#include "Crc32.h"
-#include "FrontEnd.h"
+#include "protocol/CommandSet.h"
+#include "common/Crc32.h"
+#include "frontend/FrontEnd.h"
 #include "FuzzCheck.h"
-#include "ReplyCheck.h"
-#include "TargetIds.h"
+#include "protocol/CommandFrame.h"
+#include "protocol/TargetIds.h"
 
 #include <QString>
 #include <QStringList>
@@ -99,7 +99,7 @@ void checkDecoded(const uint8_t *reply)
 {
     const ConnectReply decoded = decodeConnectReply(reply);
     ZQ_FUZZ_CHECK(decoded.modeByte == reply[2]);
-    const int mode = decoded.connectionMode;
+    const int mode = int(decoded.connectionMode);
     switch (reply[2]) {
     case '[':
         ZQ_FUZZ_CHECK(mode == ConnectReply::UpdateMcuCode);

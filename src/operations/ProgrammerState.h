@@ -11,16 +11,16 @@ namespace zq::ops
 // steer the operations, and the code and update images read last. The window (or the console)
 // keeps one; the operations read and write it.
 struct ProgrammerState {
-    // Identity, from the last successful connect. connectionMode: 0 update of the MCU code (also
-    // before any connect), 1 normal work, 2 update boot.
+    // Identity, from the last successful connect. connectionMode: a protocol::ConnectionMode,
+    // kept as its number (UpdateMcuCode, 0, also before any connect).
     int connectionMode = 0;
     uint32_t bootVersion = 0;
     uint32_t appVersion = 0;
     uint32_t boardMcu = 0;
     uint32_t boardId = 0;
     uint32_t flashId = 0;
-    int flashKnown = 0;    // the flash id was found in Flash.ini
-    int32_t flashSize = 0; // from Flash.ini; 0 when not found
+    bool flashKnown = false; // the flash id was found in Flash.ini
+    int32_t flashSize = 0;   // from Flash.ini; 0 when not found
     // The size itself, which flashSize shows only when it fits 32 bits; downloads are judged
     // against it.
     int64_t flashCapacity = 0;
@@ -29,8 +29,8 @@ struct ProgrammerState {
     // window reads it. zqprog looks in more places and names the file it chose.
     QString flashCatalogPath;
 
-    // From config.ini: 1 allows the boot update after a connect for normal work.
-    int bootUpdateEnabled = 0;
+    // From config.ini: allows the boot update after a connect for normal work.
+    bool bootUpdateEnabled = false;
 
     // The MCU code image. mcuCodeRead tells whether any image was read in this run, so that a
     // flash check after an unreadable file never checks 0 bytes against CRC 0.

@@ -1,7 +1,13 @@
 #pragma once
 
-#include "protocol/CommandSet.h"
 #include "operations/ProgrammerState.h"
+#include "protocol/CommandSet.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
 
 class UsbDevice;
 class USB_BURN_CTRL;
@@ -9,7 +15,11 @@ class USB_BURN_CTRL;
 namespace zq
 {
 class FrontEnd;
+namespace usb
+{
+class UsbTransport;
 }
+} // namespace zq
 
 namespace zq::ops
 {
@@ -28,5 +38,65 @@ struct Session {
     protocol::CommandSet commands;
     ProgrammerState state;
 };
+
+// The one owner of a front end's device, its worker and the session over them (the window,
+// zqprog, the benchmarks and the test rigs each keep one). It brings the bus's device news,
+// which arrives on a thread of the bus's own, to the thread it was made on, where the operations
+// run and let the event loop turn; and it tears down in the one safe order: news off, device
+// closed (ending a transfer the board never finishes), worker stopped once, then the session,
+// the worker and the device.
+class ProgrammerLink
+{
+public:
+    // arrived: true when a device came, false when one went; name as the bus gives it.
+    using DeviceNews = std::function<void(bool arrived, const QString &name)>;
+
+    ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd);
+    ~ProgrammerLink();
+    ProgrammerLink(const ProgrammerLink &) = delete;
+    ProgrammerLink &operator=(const ProgrammerLink &) = delete;
+
+    // The news goes to deviceArrived and deviceRemoved unless a front end handles it itself;
+    // either way on the owner's thread. A null handler restores the operations' own.
+    void setDeviceNewsHandler(DeviceNews handler);
+
+    Session &session() const { return *session_; }
+    UsbDevice &device() const { return *device_; }
+    USB_BURN_CTRL &worker() const { return *worker_; }
+    usb::UsbTransport &transport() const { return *transport_; }
+    const std::shared_ptr<usb::UsbTransport> &sharedTransport() const { return transport_; }
+
+private:
+    void deliver(bool arrived, const QString &name);
+
+    std::shared_ptr<usb::UsbTransport> transport_;
+    std::unique_ptr<UsbDevice> device_;
+    std::unique_ptr<USB_BURN_CTRL> worker_;
+    std::unique_ptr<Session> session_;
+    DeviceNews handler_;
+    QObject receiver_; // lives on the owner's thread; the news is queued to it
+};
+
+// The steps every operation shares.
+
+// True when the programmer is open; otherwise logs notOpenLine ("The programmer is
+// disconnected!", in the operation's own words) and turns the operation buttons off.
+bool requireOpenProgrammer(Session &session, const QString &notOpenLine);
+
+// How an operation that runs with its buttons off ends: a blank line (unless noBlankLine), the
+// verdict, the buttons on again.
+struct Verdict {
+    QString passed;
+    QString failed;
+    bool failedNamesCode = false; // the failed line ends with the code
+    bool noBlankLine = false;
+};
+
+// Turns the operation buttons off, runs steps, then ends as verdict says; returns steps' code.
+int runWithButtonsOff(Session &session, const Verdict &verdict, const std::function<int()> &steps);
+
+// The "Timer:" line with the local time, written at the start and after the main steps of the
+// long operations so the user can see how long each step took.
+void logTimestamp(FrontEnd &frontEnd);
 
 } // namespace zq::ops

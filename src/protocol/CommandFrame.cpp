@@ -2,6 +2,8 @@
 
 #include "common/ByteOrder.h"
 #include "common/Crc32.h"
+#include "frontend/FrontEnd.h"
+#include "frontend/NumberText.h"
 
 #include <cstring>
 
@@ -27,6 +29,13 @@ int sealAt(uint8_t *frame, int count)
 {
     writeBigEndian(frame + count, 4, crc32(frame, size_t(count)));
     return count + kCrcSize;
+}
+
+bool lengthFits(int length, const ReplyRule &rule)
+{
+    if (rule.length == ReplyRule::Length::AtLeast)
+        return length >= rule.size;
+    return length == rule.size;
 }
 
 } // namespace
@@ -69,6 +78,33 @@ int buildBlockFrame(uint8_t *frame, uint8_t letter, uint32_t address, const uint
     frame[total] = 0;
     frame[total + 1] = 0;
     return total + 2;
+}
+
+Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, FrontEnd &frontEnd)
+{
+    if (!lengthFits(length, rule))
+        return BadReply;
+    if (rule.marker >= 0 && reply[2] != rule.marker)
+        return BadReply;
+    const int covered = rule.size - 4;
+    const uint32_t computed = crc32(reply, size_t(covered));
+    const uint32_t received = readBigEndian(reply + covered, 4);
+    if (computed == received)
+        return Ok;
+    if (rule.crcLabel)
+        frontEnd.appendLog(QString::fromLatin1(rule.crcLabel) + toHexText(computed, 8) +
+                           QLatin1Char(',') + toHexText(received, 8));
+    return BadCrc;
+}
+
+uint32_t replyValue(const uint8_t *reply)
+{
+    return readBigEndian(reply + 4, 4);
+}
+
+uint8_t replyStatus(const uint8_t *reply)
+{
+    return reply[8];
 }
 
 } // namespace zq::protocol

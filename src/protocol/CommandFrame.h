@@ -2,8 +2,26 @@
 
 #include <cstdint>
 
+namespace zq
+{
+class FrontEnd;
+}
+
 namespace zq::protocol
 {
+
+// The wire format: frames out, replies in.
+
+// What an exchange with the programmer gives. The values show in the operations' log lines
+// ("NG, Addr : 0x12000-2"), so they never change. A CRC check also passes on the programmer's
+// nonzero status byte, so a command's result is an int that may hold more than these.
+enum Result : int {
+    Ok = 0,
+    NotSent = -1,  // the send was not confirmed (or the block could not be framed)
+    NoReply = -2,  // no reply in time, or the device was lost while waiting
+    BadReply = -3, // wrong length or marker; the SWD init's target reported a failure
+    BadCrc = -4,   // the reply's CRC does not match its bytes
+};
 
 // Command frames are built in place, in the worker's txBuffer. Every function returns the number
 // of bytes to send (txLength). Bytes a command does not name are zero, so a frame never carries
@@ -30,5 +48,24 @@ int buildCheckFrame(uint8_t *frame, uint8_t letter, uint32_t startAddress, uint3
 // for a fixed frame; the two bytes past its CRC are zero. length must lie in 0..4096.
 int buildBlockFrame(uint8_t *frame, uint8_t letter, uint32_t address, const uint8_t *data,
                     int length);
+
+// What a command demands of its reply before it looks at the fields.
+struct ReplyRule {
+    enum class Length { Exact, AtLeast };
+
+    int size = 13;                  // the CRC covers bytes 0..size-5 and sits in size-4..size-1
+    Length length = Length::Exact;  // AtLeast: longer replies pass, their extra bytes unread
+    int marker = -1;                // required byte 2, or -1 when the caller judges it
+    const char *crcLabel = nullptr; // label of the CRC mismatch line; null: no line
+};
+
+// Ok for a reply that passes; BadReply for a wrong length or marker (nothing logged); BadCrc
+// after the line label + computed CRC + "," + received CRC.
+Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, FrontEnd &frontEnd);
+
+// The fields of the 13-byte replies that carry data.
+inline constexpr int kReplySize = 13;
+uint32_t replyValue(const uint8_t *reply); // bytes 4..7: a CRC or a progress count
+uint8_t replyStatus(const uint8_t *reply); // byte 8
 
 } // namespace zq::protocol

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "protocol/ConnectReply.h"
+#include "protocol/CommandFrame.h"
 #include "protocol/HandOverWait.h"
-#include "protocol/ReplyCheck.h"
 
 #include <cstdint>
 
@@ -16,9 +15,66 @@ class FrontEnd;
 namespace zq::protocol
 {
 
+// The mode the programmer reports in its connect reply. The values show in zqprog's output and
+// stand for the modes wherever a mode is kept.
+enum class ConnectionMode : int {
+    Unknown = -1,
+    UpdateMcuCode = 0, // its boot loader runs, waiting for a new application
+    NormalWork = 1,
+    UpdateBoot = 2, // its application runs, ready to take a new boot loader
+};
+
+// Mode comparisons with plain numbers, for code that keeps the mode as its number.
+constexpr bool operator==(ConnectionMode mode, int value)
+{
+    return int(mode) == value;
+}
+constexpr bool operator!=(ConnectionMode mode, int value)
+{
+    return int(mode) != value;
+}
+constexpr bool operator==(int value, ConnectionMode mode)
+{
+    return int(mode) == value;
+}
+constexpr bool operator!=(int value, ConnectionMode mode)
+{
+    return int(mode) != value;
+}
+
+// What the programmer says about itself in its 36-byte answer to the connect command.
+struct ConnectReply {
+    // The modes by their former names.
+    static constexpr ConnectionMode UnknownMode = ConnectionMode::Unknown;
+    static constexpr ConnectionMode UpdateMcuCode = ConnectionMode::UpdateMcuCode;
+    static constexpr ConnectionMode NormalWork = ConnectionMode::NormalWork;
+    static constexpr ConnectionMode UpdateBoot = ConnectionMode::UpdateBoot;
+
+    uint8_t modeByte = 0; // reply byte 2: ';', '[' or '+' for the three modes
+    ConnectionMode connectionMode = ConnectionMode::Unknown;
+    // Versions are 0x20 in the top byte, then three reply bytes. The running code's version sits
+    // in bytes 3..5 and the other code's in 18..20, so which is which depends on the mode; both
+    // stay 0 when the mode is unknown.
+    uint32_t bootVersion = 0;
+    uint32_t appVersion = 0;
+    uint32_t boardMcu = 0; // bytes 14..17
+    uint32_t boardId = 0;  // bytes 22..25
+    uint32_t flashId = 0;  // bytes 7..9, 24 bits
+};
+
+constexpr int kConnectReplySize = 36;
+
+// The mode a mode byte announces, or Unknown.
+ConnectionMode connectionModeOf(uint8_t modeByte);
+
+// Decodes a reply of kConnectReplySize bytes whose length and CRC have been checked.
+ConnectReply decodeConnectReply(const uint8_t *reply);
+
+// How one command is exchanged; the table of every command opens CommandSet.cpp.
+struct CommandRule;
+
 // The programmer's commands, one letter each. Every routine builds its frame in the worker's
-// txBuffer, runs one transaction and judges the reply. Results: 0 success, -1 send not confirmed,
-// -2 no reply, -3 wrong reply length or marker, -4 reply CRC mismatch; the CRC checks also
+// txBuffer, runs one transaction and judges the reply. Results: a Result; the CRC checks also
 // return the programmer's nonzero status byte. The only other output is the log lines, the
 // progress (CMD_CHECK_SPIFLASH) and the MCU type (CMD_SWD_INIT), all through the front end.
 // Window's thread only; the routines keep no state between calls.
@@ -33,7 +89,7 @@ public:
     // left to the caller.
     int CMD_CONNECT(ConnectReply &identity);
 
-    // Block commands; length is 0..4096 (a block that cannot be framed is not sent: -1).
+    // Block commands; length is 0..4096 (a block that cannot be framed is not sent: NotSent).
     int CMD_WRITE_SPIFLASH(const uint8_t *data, uint32_t address, int32_t length); // 'H'
     int CMD_UPDATE_FLASH(const uint8_t *data, uint32_t address, int32_t length);   // 'J'
     int CMD_SWD_WRITE(const uint8_t *data, uint32_t address, int32_t length);      // 'F'
@@ -47,22 +103,17 @@ public:
     // when the programmer last reported the mode for updating its code, 0 otherwise.
     int CMD_USB_BOOT(uint8_t runMode);
 
-    // 'A': mode 0 initialises the SWD link and selects the target's MCU type; any other mode lets
+    // 'A': SwdMode::Init initialises the SWD link and selects the target's MCU type; Run lets
     // the target run (argument is sent in that mode only).
+    enum SwdMode : int { Init = 0, Run = 1 };
     int CMD_SWD_INIT(int mode, uint32_t argument = 0);
 
 private:
-    struct Exchange {
-        WaitStyle style;
-        int sendTries;
-        int replyTries;
-        ReplyRule reply;
-    };
-
     // Runs the transaction for the frame in txBuffer and checks the reply by the rule.
-    int exchange(int32_t frameLength, const Exchange &rules);
-    int sendBlock(uint8_t letter, const uint8_t *data, uint32_t address, int32_t length,
-                  const Exchange &rules);
+    int exchange(int32_t frameLength, const CommandRule &rule);
+    int sendBlock(const CommandRule &rule, const uint8_t *data, uint32_t address, int32_t length);
+    int checkRegion(const CommandRule &rule, uint32_t expectedCrc, uint32_t startAddress,
+                    uint32_t length);
     // Logs "Read crc:" and the programmer's CRC; returns its status byte.
     int reportReadCrc();
     const uint8_t *reply() const;

@@ -1,5 +1,6 @@
 #include "protocol/Transaction.h"
 
+#include "common/DeveloperLog.h"
 #include "frontend/FrontEnd.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
@@ -60,7 +61,7 @@ void Transaction::releaseReply()
 int Transaction::run(int32_t txLength, int sendTries, int replyTries)
 {
     const int sent = sendFrame(txLength, sendTries, true);
-    return sent != 0 ? sent : awaitPostedReply(replyTries);
+    return sent != Ok ? sent : awaitPostedReply(replyTries);
 }
 
 int Transaction::sendFrame(int32_t txLength, int sendTries, bool readAhead)
@@ -72,23 +73,38 @@ int Transaction::sendFrame(int32_t txLength, int sendTries, bool readAhead)
     // The frame's request first: a worker that looks in between must not read before it writes.
     sendNumber_ = post(burnCtrl_.txRequest, burnCtrl_.txNumber);
     readNumber_ = readAhead ? post(burnCtrl_.rxRequest, burnCtrl_.rxNumber) : 0;
-    if (waitFor(timeoutFor(style_, sendTries), [this] { return confirmed(); }) == Waited::Arrived) {
+    qCDebug(zqProtocol, "frame out: '%c', %d bytes, request %u", letter_, int(txLength),
+            unsigned(sendNumber_));
+    const auto timeout = timeoutFor(style_, sendTries);
+    const Waited waited = waitFor(timeout, [this] { return confirmed(); });
+    if (waited == Waited::Arrived) {
         burnCtrl_.txDone.store(0, kRelease);
-        return 0;
+        return Ok;
     }
+    logEnd("send", waited, timeout);
     abandonSend();
-    return -1;
+    return NotSent;
 }
 
 int Transaction::awaitPostedReply(int replyTries)
 {
-    const auto deadline = wait_.now() + timeoutFor(style_, replyTries);
+    const auto timeout = timeoutFor(style_, replyTries);
+    const auto deadline = wait_.now() + timeout;
     for (;;) {
         const auto left = std::max(deadline - wait_.now(), HandOverWait::Clock::duration::zero());
-        if (waitFor(left, [this] { return replyIn(); }) != Waited::Arrived)
+        const Waited waited = waitFor(left, [this] { return replyIn(); });
+        if (waited != Waited::Arrived) {
+            logEnd("reply", waited, timeout);
             break;
-        if (!staleReply())
-            return 0;
+        }
+        const int length = burnCtrl_.rxLength.load(kAcquire);
+        const char marker = length >= 3 ? char(burnCtrl_.rxBuffer[2]) : '?';
+        if (!staleReply()) {
+            qCDebug(zqProtocol, "reply in: '%c', %d bytes, request %u", marker, length,
+                    unsigned(readNumber_));
+            return Ok;
+        }
+        qCDebug(zqProtocol, "late reply '%c' of a command given up on: dropped", marker);
         // The board's late answer to a frame given up on: dropped, and our own is asked for.
         burnCtrl_.owedReplies.fetch_and(~USB_BURN_CTRL::owedMarkerBit(burnCtrl_.rxBuffer[2]),
                                         std::memory_order_acq_rel);
@@ -96,7 +112,18 @@ int Transaction::awaitPostedReply(int replyTries)
         readNumber_ = post(burnCtrl_.rxRequest, burnCtrl_.rxNumber);
     }
     abandonRead();
-    return -2;
+    return NoReply;
+}
+
+void Transaction::logEnd(const char *what, Waited waited, std::chrono::microseconds timeout)
+{
+    if (waited == Waited::Lost)
+        qCDebug(zqProtocol, "'%c' %s: device lost", letter_, what);
+    else if (frontEnd_.stopRequested())
+        qCDebug(zqProtocol, "'%c' %s: cancelled", letter_, what);
+    else
+        qCDebug(zqProtocol, "'%c' %s: timed out after %lld ms", letter_, what,
+                static_cast<long long>(timeout.count() / 1000));
 }
 
 // The request's number first, then its flag; then the worker is woken.
@@ -213,6 +240,7 @@ void Transaction::endTakenRequest(uint32_t number, USB_BURN_CTRL::Outcome owedWh
     const bool free = waitFor(kAbortGrace, [&] {
                           return burnCtrl_.finishedNumber.load(kAcquire) == number;
                       }) == Waited::Arrived;
+    qCDebug(zqProtocol, "request %u aborted%s", unsigned(number), free ? "" : ", did not end");
     if (!free) {
         // A transfer that does not end when aborted: the link cannot be trusted any more.
         if (burnCtrl_.device)
@@ -221,6 +249,7 @@ void Transaction::endTakenRequest(uint32_t number, USB_BURN_CTRL::Outcome owedWh
     }
     if (burnCtrl_.lastTransfer.load(kAcquire) != owedWhen)
         return;
+    qCDebug(zqProtocol, "'%c' reply owed: drained before the next frame", letter_);
     burnCtrl_.owedReplies.fetch_or(ownMarkers(), std::memory_order_acq_rel);
     burnCtrl_.drainRequest.store(1, kRelease);
     burnCtrl_.wakeWorker();

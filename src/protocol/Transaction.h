@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/CommandFrame.h"
 #include "protocol/HandOverWait.h"
 #include "usb/UsbBurnCtrl.h"
 
@@ -36,11 +37,11 @@ public:
     Transaction &operator=(const Transaction &) = delete;
 
     // Hands txLength bytes of txBuffer to the worker and waits for it to confirm the write.
-    // 0, or -1 when sendTries passes go by without the confirmation or the device is lost.
+    // Ok, or NotSent when sendTries passes go by without the confirmation or the device is lost.
     int send(int32_t txLength, int sendTries);
 
-    // Asks for one reply and waits for it; 0 with the reply in rxBuffer and rxLength, or -2 when
-    // replyTries passes go by without one or the device is lost.
+    // Asks for one reply and waits for it; Ok with the reply in rxBuffer and rxLength, or NoReply
+    // when replyTries passes go by without one or the device is lost.
     int awaitReply(int replyTries);
 
     // Lets the worker deliver a further reply to the same transaction.
@@ -60,6 +61,7 @@ private:
     int awaitPostedReply(int replyTries);
     uint32_t post(std::atomic<uint8_t> &request, std::atomic<uint32_t> &number);
     Waited waitFor(HandOverWait::Clock::duration timeout, const std::function<bool()> &arrived);
+    void logEnd(const char *what, Waited waited, std::chrono::microseconds timeout);
     bool confirmed() const;
     bool replyIn();
     bool staleReply() const;

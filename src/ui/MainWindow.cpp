@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -103,23 +102,7 @@ bool OperationGate::eventFilter(QObject *watched, QEvent *event)
 
 } // namespace zq
 
-namespace
-{
-
-std::shared_ptr<zq::usb::UsbTransport> platformTransport()
-{
-#if defined(_WIN32)
-    return zq::usb::makeWinUsbTransport();
-#elif defined(ZQ_HAVE_LIBUSB)
-    return zq::usb::makeLibusbTransport();
-#else
-#error "This platform has no USB transport yet"
-#endif
-}
-
-} // namespace
-
-MainWindow::MainWindow(QWidget *parent) : MainWindow(platformTransport(), parent) {}
+MainWindow::MainWindow(QWidget *parent) : MainWindow(zq::usb::makePlatformTransport(), parent) {}
 
 MainWindow::MainWindow(std::shared_ptr<zq::usb::UsbTransport> bus, QWidget *parent)
     : QMainWindow(parent), formRecord(std::make_unique<zq::MainWindowForm>()),
@@ -128,18 +111,15 @@ MainWindow::MainWindow(std::shared_ptr<zq::usb::UsbTransport> bus, QWidget *pare
     formRecord->buildForm(this);
     setWindowFlags(Qt::Dialog | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(translated("ZQ_Programmer_V1.20A"));
-    burnCtrl = new USB_BURN_CTRL;
-    usbDevice = new UsbDevice(transport);
-    burnCtrl->device = usbDevice;
-    session = std::make_unique<zq::ops::Session>(*usbDevice, *burnCtrl, *this);
+    link = std::make_unique<zq::ops::ProgrammerLink>(transport, *this);
     operationGate = new zq::OperationGate(this);
     // Quitting in the middle of an operation: a transfer the board never answers must not keep
     // the program alive.
-    operationGate->setOnCloseDeferred([this] { usbDevice->close(); });
+    operationGate->setOnCloseDeferred([this] { link->device().close(); });
     registerForDeviceNotifications();
     resetShellState();
     setUpProgramNumberField();
-    session->state.mcuCodePath = QStringLiteral("./");
+    link->session().state.mcuCodePath = QStringLiteral("./");
     secondPath = QStringLiteral("./");
     disableButtonsAtStart();
     fillChoiceLists();
@@ -151,19 +131,23 @@ MainWindow::MainWindow(std::shared_ptr<zq::usb::UsbTransport> bus, QWidget *pare
 
 MainWindow::~MainWindow()
 {
-    // No device news may reach a window that is going.
-    transport->setDeviceListener(nullptr);
-    delete burnCtrl; // ends a pending transfer, then waits for the worker to leave its loop
-    burnCtrl = nullptr;
-    delete usbDevice;
-    usbDevice = nullptr;
     saveSettings();
-    session.reset(); // its references went with the worker and the device; only state was left
+    link.reset(); // no more device news; the device closed, the worker stopped, then freed
+}
+
+UsbDevice &MainWindow::device() const
+{
+    return link->device();
+}
+
+USB_BURN_CTRL &MainWindow::worker() const
+{
+    return link->worker();
 }
 
 zq::ops::ProgrammerState &MainWindow::state() const
 {
-    return session->state;
+    return link->session().state;
 }
 
 bool MainWindow::operationRunning() const
@@ -178,7 +162,7 @@ bool MainWindow::stopRequested() const
 
 void MainWindow::resetShellState()
 {
-    zq::ops::ProgrammerState &shared = session->state;
+    zq::ops::ProgrammerState &shared = link->session().state;
     shared.flashKnown = 0;
     shared.bootUpdateEnabled = 0;
     shared.connectionMode = 0;
@@ -401,21 +385,11 @@ void MainWindow::saveSettings()
 // carried to the window's thread. On Windows the news comes to the window itself (nativeEvent).
 void MainWindow::registerForDeviceNotifications()
 {
-    QPointer<MainWindow> window(this);
-    transport->setDeviceListener([window](bool arrived, const QString &name) {
-        if (!window)
-            return;
-        QMetaObject::invokeMethod(
-            window.data(),
-            [window, arrived, name] {
-                if (!window)
-                    return;
-                if (arrived)
-                    window->onDeviceArrived(name);
-                else
-                    window->onDeviceRemoved(name);
-            },
-            Qt::QueuedConnection);
+    link->setDeviceNewsHandler([this](bool arrived, const QString &name) {
+        if (arrived)
+            onDeviceArrived(name);
+        else
+            onDeviceRemoved(name);
     });
 #if defined(Q_OS_WIN)
     // The WinUSB bus has no thread of its own: Windows sends its news to this window. The
@@ -427,13 +401,13 @@ void MainWindow::registerForDeviceNotifications()
 
 void MainWindow::onDeviceArrived(const QString &name)
 {
-    zq::ops::deviceArrived(*session, name);
+    zq::ops::deviceArrived(link->session(), name);
     searchTimer.start(100);
 }
 
 void MainWindow::onDeviceRemoved(const QString &name)
 {
-    zq::ops::deviceRemoved(*session, name);
+    zq::ops::deviceRemoved(link->session(), name);
     searchTimer.start(100);
 }
 
@@ -484,7 +458,7 @@ bool MainWindow::nativeEvent(const QByteArray &eventType, void *message,
 
 void MainWindow::runOperation(const std::function<void(zq::ops::Session &)> &operation)
 {
-    operationGate->run([this, &operation] { operation(*session); });
+    operationGate->run([this, &operation] { operation(link->session()); });
 }
 
 // Hidden by the constructor; reachable only through the meta-object.

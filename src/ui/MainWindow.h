@@ -24,6 +24,7 @@ namespace ops
 {
 struct ProgrammerState;
 struct Session;
+class ProgrammerLink;
 } // namespace ops
 } // namespace zq
 
@@ -47,8 +48,8 @@ public:
     zq::MainWindowForm *form() const { return formRecord.get(); }
     const QTimer &deviceSearchTimer() const { return searchTimer; }
     zq::ops::ProgrammerState &state() const;
-    UsbDevice &device() const { return *usbDevice; }
-    USB_BURN_CTRL &worker() const { return *burnCtrl; }
+    UsbDevice &device() const;
+    USB_BURN_CTRL &worker() const;
     // True while an operation runs; other buttons are ignored meanwhile.
     bool operationRunning() const;
 
@@ -129,8 +130,6 @@ private:
     QTimer searchTimer;
     FileChooser fileChooser;
     std::shared_ptr<zq::usb::UsbTransport> transport;
-    USB_BURN_CTRL *burnCtrl = nullptr;
-    UsbDevice *usbDevice = nullptr;
-    std::unique_ptr<zq::ops::Session> session;
-    zq::OperationGate *operationGate = nullptr; // child object; defers close while busy
+    std::unique_ptr<zq::ops::ProgrammerLink> link; // the device, its worker and the session
+    zq::OperationGate *operationGate = nullptr;    // child object; defers close while busy
 };

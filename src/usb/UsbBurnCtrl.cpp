@@ -1,7 +1,24 @@
 #include "usb/UsbBurnCtrl.h"
 
-#include "usb/ThreadEndAnnotation.h"
+#include "common/DeveloperLog.h"
 #include "usb/UsbDevice.h"
+
+// QThread tells the end of run() to isRunning() and wait() through Qt's own lock, which the
+// thread sanitizer cannot see when Qt itself is not instrumented. Without these marks it takes
+// the destructor's writes, and those of the next object in the same memory, for races with the
+// worker's last stores. They compile to nothing in other builds.
+
+#if defined(__SANITIZE_THREAD__)
+#define ZQ_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZQ_THREAD_SANITIZER 1
+#endif
+#endif
+
+#if defined(ZQ_THREAD_SANITIZER)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace
 {
@@ -9,10 +26,25 @@ namespace
 constexpr auto kAcquire = std::memory_order_acquire;
 constexpr auto kRelease = std::memory_order_release;
 
+// Last thing the thread does with object.
+inline void announceThreadEnd([[maybe_unused]] void *object)
+{
+#if defined(ZQ_THREAD_SANITIZER)
+    __tsan_release(object);
+#endif
+}
+
+// After the owner has seen the thread end.
+inline void observeThreadEnd([[maybe_unused]] void *object)
+{
+#if defined(ZQ_THREAD_SANITIZER)
+    __tsan_acquire(object);
+#endif
+}
+
 // A board that keeps talking after it was given up on is still drained no longer than this; the
 // next command then sorts out what it hears.
 constexpr auto kDrainLimit = std::chrono::seconds(5);
-
 
 } // namespace
 
@@ -21,7 +53,7 @@ USB_BURN_CTRL::USB_BURN_CTRL(QObject *parent) : QThread(parent) {}
 USB_BURN_CTRL::~USB_BURN_CTRL()
 {
     stopWorker();
-    zq::usb::observeThreadEnd(this);
+    observeThreadEnd(this);
 }
 
 void USB_BURN_CTRL::stopWorker()
@@ -107,8 +139,12 @@ bool USB_BURN_CTRL::sendFrame()
     const Outcome outcome = written == 1                           ? Completed
                             : written == zq::usb::kTransferAborted ? Aborted
                                                                    : Failed;
-    if (outcome == Failed)
+    if (outcome == Failed) {
+        qCDebug(zqUsb, "write of request %u failed: the device is lost", unsigned(number));
         stopRequest.store(1, kRelease);
+    } else if (outcome == Aborted) {
+        qCDebug(zqUsb, "write of request %u aborted", unsigned(number));
+    }
     // Set after a failure too: the window's thread waits for the call to return, not for it to
     // succeed; the missing reply tells it the rest.
     sentNumber.store(number, kRelease);
@@ -126,10 +162,12 @@ bool USB_BURN_CTRL::receivePacket()
     const uint32_t number = rxNumber.load(kAcquire);
     const int received = device->read(rxBuffer, {number, {}});
     if (received == zq::usb::kTransferAborted) {
+        qCDebug(zqUsb, "read of request %u aborted", unsigned(number));
         finish(number, Aborted); // given up by the window's thread: nothing to hand back
         return true;
     }
     if (received < 0) {
+        qCDebug(zqUsb, "read of request %u failed: the device is lost", unsigned(number));
         replyNumber.store(number, kRelease);
         rxDone.store(2, kRelease);
         finish(number, Failed);
@@ -195,6 +233,7 @@ bool USB_BURN_CTRL::dropPacket(int received, const uint8_t *packet)
         wakeWindow();
         return false;
     }
+    qCDebug(zqUsb, "dropped a packet of %d bytes nobody waits for", received);
     if (received >= 3)
         owedReplies.fetch_and(~owedMarkerBit(packet[2]), std::memory_order_acq_rel);
     return true;
@@ -224,5 +263,5 @@ void USB_BURN_CTRL::run()
     }
     stopRequest.store(0, kRelease);
     wakeWindow();
-    zq::usb::announceThreadEnd(this);
+    announceThreadEnd(this);
 }

@@ -1,5 +1,6 @@
 #include "usb/UsbDevice.h"
 
+#include "common/DeveloperLog.h"
 #include "usb/UsbTransport.h"
 
 #include <algorithm>
@@ -25,8 +26,10 @@ bool UsbDevice::open(const QString &path)
     OpenError error = OpenError::None;
     std::shared_ptr<UsbChannel> channel = transport_->openChannel(path, &error);
     lastOpenError_ = channel ? OpenError::None : error;
-    if (!channel)
+    if (!channel) {
+        qCDebug(zqUsb) << "open failed:" << path << "error" << int(error);
         return false;
+    }
 
     const UsbChannel::PipeInfo pipes = channel->pipes();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -36,6 +39,7 @@ bool UsbDevice::open(const QString &path)
     outPipe_ = pipes.outPipe;
     devicePath_ = path;
     open_.store(true, std::memory_order_release);
+    qCDebug(zqUsb) << "opened" << path;
     return true;
 }
 
@@ -54,8 +58,10 @@ int UsbDevice::close()
     }
     // A transfer still running on the worker holds its own reference: cancelling ends it, and
     // the channel releases its handles when that reference goes, not here.
-    if (channel)
+    if (channel) {
+        qCDebug(zqUsb) << "closed" << devicePath_;
         channel->cancel();
+    }
     return 1;
 }
 
@@ -126,5 +132,6 @@ void UsbDevice::closeAfterFailure(const std::shared_ptr<UsbChannel> &failed)
         open_.store(false, std::memory_order_release);
         channel_.reset();
     }
+    qCDebug(zqUsb, "a transfer failed: the device is closed");
     failed->cancel();
 }

@@ -83,4 +83,16 @@ std::shared_ptr<UsbTransport> makeWinUsbTransport();
 bool hearsWindowsDeviceChanges(const UsbTransport &transport);
 #endif
 
+// The real bus of this platform: WinUSB on Windows, libusb elsewhere.
+inline std::shared_ptr<UsbTransport> makePlatformTransport()
+{
+#if defined(_WIN32)
+    return makeWinUsbTransport();
+#elif defined(ZQ_HAVE_LIBUSB)
+    return makeLibusbTransport();
+#else
+#error "This platform has no USB transport yet"
+#endif
+}
+
 } // namespace zq::usb

@@ -1,8 +1,7 @@
 #include "protocol/CommandFrame.h"
-#include "protocol/ConnectReply.h"
+#include "protocol/CommandSet.h"
 #include "common/Crc32.h"
 #include "RecordingFrontEnd.h"
-#include "protocol/ReplyCheck.h"
 #include "protocol/TargetIds.h"
 
 #include <QtTest>

@@ -1,19 +1,36 @@
 #include "common/Crc32.h"
-#include "frontend/FrontEnd.h"
-#include "operations/ImageFile.h"
 #include "config/ImageHeader.h"
+#include "frontend/FrontEnd.h"
 #include "frontend/NumberText.h"
+#include "operations/BlockTransfer.h"
+#include "operations/ImageFile.h"
 #include "operations/Operations.h"
 #include "operations/Session.h"
 #include "usb/UsbDevice.h"
 
 #include <QDir>
+#include <QThread>
 
 namespace zq::ops
 {
 
 namespace
 {
+
+using protocol::ConnectionMode;
+
+const QString kBootDisconnected = QStringLiteral("The programmer boot is disconnected!");
+
+// CMD_USB_BOOT's argument: which resident program the programmer starts.
+constexpr uint8_t kStartApplication = 1; // from the boot loader, after an application update
+constexpr uint8_t kStartBootLoader = 0;  // from the application
+
+// Gives the programmer time to leave before anything else is asked of it; the event loop must
+// not run meanwhile.
+void letProgrammerLeave()
+{
+    QThread::msleep(60);
+}
 
 // What tells the firmware update and the boot update apart.
 struct UpdateKind {
@@ -29,7 +46,7 @@ struct UpdateKind {
 
 const UpdateKind &firmwareKind()
 {
-    static const UpdateKind kind{QStringLiteral("The programmer boot is disconnected!"),
+    static const UpdateKind kind{kBootDisconnected,
                                  QStringLiteral("/Firmware"),
                                  QStringLiteral("file(*.app)"),
                                  QStringLiteral("Please input firmware file"),
@@ -110,11 +127,8 @@ bool acceptMcuType(Session &session, const UpdateKind &kind, uint32_t fileMcu)
 int runUpdate(Session &session, const UpdateKind &kind)
 {
     FrontEnd &frontEnd = session.frontEnd;
-    if (!session.usbDevice.isOpen()) {
-        frontEnd.appendLog(kind.notOpenLine);
-        frontEnd.setOperationButtonsEnabled(false);
+    if (!requireOpenProgrammer(session, kind.notOpenLine))
         return kProgrammerNotOpen;
-    }
     frontEnd.clearLog();
     QByteArray updateBuffer;
     if (!readUpdateFile(session, kind, updateBuffer))
@@ -123,13 +137,42 @@ int runUpdate(Session &session, const UpdateKind &kind)
     compareVersion(session, kind, header.version);
     if (!acceptMcuType(session, kind, header.mcuType))
         return kInputRefused;
-    frontEnd.setOperationButtonsEnabled(false);
-    const int result = updateEmbeddedFlash(session, updateBuffer);
-    frontEnd.appendLog(QString());
-    frontEnd.appendLog(result == 0 ? QStringLiteral("Update MCU is OK!!!!!!")
-                                   : QStringLiteral("Update MCU is fail....."));
-    frontEnd.setOperationButtonsEnabled(true);
-    return result;
+    const Verdict verdict{QStringLiteral("Update MCU is OK!!!!!!"),
+                          QStringLiteral("Update MCU is fail.....")};
+    return runWithButtonsOff(session, verdict,
+                             [&] { return updateEmbeddedFlash(session, updateBuffer); });
+}
+
+// Blocks are addressed by their offset in the image.
+int writeImage(Session &session, const QByteArray &image)
+{
+    const BlockWriter writer{
+        [&session](const uint8_t *data, uint32_t offset, int32_t length) {
+            return session.commands.CMD_UPDATE_FLASH(data, offset, length);
+        },
+        0,
+        QStringLiteral("UPDATE_FLASH NG, Addr : 0x"),
+        kBootDisconnected,
+        {update::BlockFailed, update::LostAfterBlock, update::LostAfterBlock, update::LostAtEnd}};
+    return writeBlocks(session, image, writer);
+}
+
+// The programmer restarts into its other resident program: the boot loader hands over to the
+// new application, the application goes back to the boot loader. Either way the update that
+// was just done is not offered again on this connection.
+void switchResidentProgram(Session &session)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    if (session.state.connectionMode == ConnectionMode::UpdateMcuCode) {
+        session.commands.CMD_USB_BOOT(kStartApplication);
+        frontEnd.setButtonEnabled(FrontEnd::Button::UpdateAPP, false);
+    } else {
+        session.commands.CMD_USB_BOOT(kStartBootLoader);
+        session.state.bootUpdateEnabled = false;
+        frontEnd.setButtonEnabled(FrontEnd::Button::UpdateBoot, false);
+    }
+    letProgrammerLeave();
+    frontEnd.setButtonEnabled(FrontEnd::Button::UpdateAPP, false);
 }
 
 } // namespace
@@ -142,6 +185,62 @@ int updateFirmware(Session &session)
 int updateBoot(Session &session)
 {
     return runUpdate(session, bootKind());
+}
+
+QString oversizedUpdateText(int32_t length)
+{
+    return QStringLiteral("The image is ") + QString::number(length) +
+           QStringLiteral(" bytes; the programmer's own flash holds at most ") +
+           QString::number(kProgrammerFlashSize) + QStringLiteral(" bytes");
+}
+
+bool refuseOversizedUpdate(FrontEnd &frontEnd, int32_t length)
+{
+    if (length <= kProgrammerFlashSize)
+        return false;
+    frontEnd.showCriticalMessage(oversizedUpdateText(length));
+    return true;
+}
+
+int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer)
+{
+    FrontEnd &frontEnd = session.frontEnd;
+    if (updateBuffer.size() < kShortestImage) {
+        frontEnd.showCriticalMessage(QStringLiteral("There aren't any datas to update!"));
+        return update::ShortImage;
+    }
+    if (refuseOversizedUpdate(frontEnd, updateBuffer.size()))
+        return update::TooLarge;
+    frontEnd.clearLog();
+    frontEnd.setProgress(0);
+    logTimestamp(frontEnd);
+    frontEnd.appendLog(QStringLiteral("Program flash.."));
+    const int written = writeImage(session, updateBuffer);
+    if (written != 0)
+        return written;
+    frontEnd.appendLog(QStringLiteral("Write EFlash end!"));
+    logTimestamp(frontEnd);
+    if (session.commands.CMD_CHECK_EFLASH(session.state.updateCrc, 0,
+                                          uint32_t(updateBuffer.size())) != protocol::Ok) {
+        frontEnd.appendLog(QStringLiteral("Check EFlash NG!"));
+        return update::CrcDiffers;
+    }
+    frontEnd.appendLog(QStringLiteral("Check EFlash OK!"));
+    logTimestamp(frontEnd);
+    switchResidentProgram(session);
+    return 0;
+}
+
+// Switches the programmer to its other resident program and nothing more: no reconnect, no
+// change of the mode last reported, no button.
+void runUartApplication(Session &session)
+{
+    if (!requireOpenProgrammer(session, kBootDisconnected))
+        return;
+    session.commands.CMD_USB_BOOT(session.state.connectionMode == ConnectionMode::UpdateMcuCode
+                                      ? kStartApplication
+                                      : kStartBootLoader);
+    letProgrammerLeave();
 }
 
 } // namespace zq::ops
