@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 
 #include <atomic>
 #include <csignal>
@@ -218,54 +217,8 @@ bool ConsoleFrontEnd::stopRequested() const
     return interruptCount() > signalsAllowed_;
 }
 
-ConsoleSession::ConsoleSession(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd)
-    : transport_(std::move(transport)), device_(std::make_unique<UsbDevice>(transport_)),
-      burnCtrl_(std::make_unique<USB_BURN_CTRL>())
-{
-    burnCtrl_->device = device_.get();
-    session_ = std::make_unique<ops::Session>(*device_, *burnCtrl_, frontEnd);
-    listenForDevices();
-}
-
-ConsoleSession::~ConsoleSession()
-{
-    transport_->setDeviceListener(nullptr);
-    ops::stopProgrammer(*session_);
-}
-
-// The bus reports on a thread of its own; the news is handled on this one, like the window's.
-void ConsoleSession::listenForDevices()
-{
-    QPointer<QObject> receiver(&receiver_);
-    ops::Session *session = session_.get();
-    transport_->setDeviceListener([receiver, session](bool arrived, const QString &name) {
-        if (!receiver)
-            return;
-        QMetaObject::invokeMethod(
-            receiver.data(),
-            [session, arrived, name] {
-                if (arrived)
-                    ops::deviceArrived(*session, name);
-                else
-                    ops::deviceRemoved(*session, name);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
 namespace
 {
-
-std::shared_ptr<usb::UsbTransport> platformTransport()
-{
-#if defined(ZQ_HAVE_LIBUSB)
-    return usb::makeLibusbTransport();
-#elif defined(_WIN32)
-    return usb::makeWinUsbTransport();
-#else
-#error "This platform has no USB transport for zqprog yet"
-#endif
-}
 
 // Without a folder: a board in normal work with the emulator's identity, whose flash the
 // sample catalogue lists, so that every subcommand but update-app can be tried at once.
@@ -294,7 +247,7 @@ void giveOwnId(emu::Board &board, const QString &folder, int index)
 ConsoleBus::ConsoleBus(const Options &options)
 {
     if (!options.emulated) {
-        transport_ = platformTransport();
+        transport_ = usb::makePlatformTransport();
         return;
     }
     transport_ = usb::makeEmulatedTransport();

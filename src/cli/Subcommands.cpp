@@ -23,44 +23,17 @@ namespace zq::cli
 
 QString modeText(int connectionMode)
 {
-    switch (connectionMode) {
-    case kMcuUpdateMode:
-        return QStringLiteral("update of the MCU code");
-    case kNormalWorkMode:
-        return QStringLiteral("normal work");
-    default:
-        return QStringLiteral("update of the boot loader");
-    }
+    return ops::connectionModeWords(protocol::ConnectionMode(connectionMode));
 }
 
 QString modeKey(int connectionMode)
 {
-    switch (connectionMode) {
-    case kMcuUpdateMode:
-        return QStringLiteral("mcu-update");
-    case kNormalWorkMode:
-        return QStringLiteral("normal");
-    default:
-        return QStringLiteral("boot-update");
-    }
+    return ops::connectionModeKey(protocol::ConnectionMode(connectionMode));
 }
 
 QString openErrorReason(usb::OpenError error)
 {
-    switch (error) {
-    case usb::OpenError::Permission:
-        return QStringLiteral("no permission");
-    case usb::OpenError::Busy:
-        return QStringLiteral("busy, in use by another program");
-    case usb::OpenError::NotFound:
-        return QStringLiteral("gone");
-    case usb::OpenError::NoPipes:
-        return QStringLiteral("no bulk pipes, not a working programmer");
-    case usb::OpenError::None:
-    case usb::OpenError::Other:
-        break;
-    }
-    return QStringLiteral("cannot be opened");
+    return ops::openErrorWords(error);
 }
 
 namespace

@@ -6,6 +6,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
+#include "protocol/CommandSet.h"
 #include "usb/UsbTransport.h"
 
 #include <QString>
@@ -17,7 +18,11 @@ namespace zq::cli
 {
 
 // The connection modes a programmer reports when it is opened (ProgrammerState::connectionMode).
-enum ConnectionModeValue : int { kMcuUpdateMode = 0, kNormalWorkMode = 1, kBootUpdateMode = 2 };
+enum ConnectionModeValue : int {
+    kMcuUpdateMode = int(protocol::ConnectionMode::UpdateMcuCode),
+    kNormalWorkMode = int(protocol::ConnectionMode::NormalWork),
+    kBootUpdateMode = int(protocol::ConnectionMode::UpdateBoot),
+};
 
 // The connection mode a programmer reported, for a reader ("normal work") and for a program
 // ("normal", "mcu-update", "boot-update").
