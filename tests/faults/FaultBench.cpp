@@ -35,26 +35,6 @@ constexpr uint32_t kBoardMcu = 0x32F10300;
 constexpr uint32_t kTargetId = 0x5A3C3180; // the emulated target, MCU type index 3
 constexpr uint32_t kProgramNumber = 100000;
 
-void putLittleEndian(QByteArray &bytes, int offset, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray patterned(int length, int seed)
-{
-    QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 7 + seed + i / 251) & 0xFF);
-    return bytes;
-}
-
 BoardIdentity identityFor(Operation operation)
 {
     BoardIdentity identity;
@@ -70,8 +50,7 @@ BoardIdentity identityFor(Operation operation)
 
 QByteArray configFor(Operation operation)
 {
-    const QByteArray permission = operation == Operation::BootUpdate ? "UPBOOT:1" : "UPBOOT:0";
-    return permission + "\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n";
+    return configIni(operation == Operation::BootUpdate ? "UPBOOT:1" : "UPBOOT:0");
 }
 
 // The operations that clear the log before they report.
@@ -99,48 +78,20 @@ const QRegularExpression &crcLine()
 
 QByteArray codeImage()
 {
-    QByteArray image = patterned(kImageLength, 3);
-    putLittleEndian(image, 4, 0x08000145); // entry in the first page: passes the address check
-    return image;
+    return ::codeImage(kImageLength, 0x08000145, 3); // the entry passes the address check
 }
 
-// The image header at 4096: version's low three bytes, most significant first, an unused byte,
-// then the MCU type, most significant first. The version differs from the board's both ones.
+// The version differs from both of the board's.
 QByteArray programmerImage()
 {
-    QByteArray image = patterned(kImageLength, 11);
-    image[4096] = char((kUpdateVersion >> 16) & 0xFF);
-    image[4097] = char((kUpdateVersion >> 8) & 0xFF);
-    image[4098] = char(kUpdateVersion & 0xFF);
-    for (int i = 0; i < 4; ++i)
-        image[4100 + i] = char((kBoardMcu >> (24 - 8 * i)) & 0xFF);
-    return image;
+    return ::programmerImage(kImageLength, kUpdateVersion, kBoardMcu, 11);
 }
 
 QByteArray messageBlock()
 {
-    QByteArray block(512, char(0xFF));
-    putLittleEndian(block, 0, ~kTargetId);
-    putLittleEndian(block, 4, ~kProgramNumber);
-    putLittleEndian(block, 8, uint32_t(kImageLength));
-    putLittleEndian(block, 12, referenceCrc(codeImage()));
-    putLittleEndian(block, 16, 0);
-    putLittleEndian(block, 500, 0xA5C37755);
-    const uint32_t crc = referenceCrc(block.left(504));
-    putLittleEndian(block, 504, crc);
-    putLittleEndian(block, 508, crc);
-    return block;
-}
-
-uint32_t referenceCrc(const QByteArray &bytes)
-{
-    uint32_t crc = 0;
-    for (const char byte : bytes) {
-        crc ^= uint8_t(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return crc;
+    return settingsBlock(littleEndian(~kTargetId) + littleEndian(~kProgramNumber) +
+                         littleEndian(uint32_t(kImageLength)) +
+                         littleEndian(referenceCrc(codeImage())) + littleEndian(0));
 }
 
 QString hex8(uint32_t value)
@@ -237,14 +188,13 @@ Bench::~Bench()
 
 void Bench::writeFiles()
 {
-    const bool written =
-        writeFile(directory_.filePath("Flash.ini"), "[FLASH]\n0xEF4018,256,65536,W25Q128,\n") &&
-        writeFile(directory_.filePath("config.ini"), configFor(operation_)) &&
-        writeFile(directory_.filePath("code.bin"), codeImage()) &&
-        QDir().mkpath(directory_.filePath("Firmware")) &&
-        QDir().mkpath(directory_.filePath("Bootware")) &&
-        writeFile(directory_.filePath("Firmware/new.app"), programmerImage()) &&
-        writeFile(directory_.filePath("Bootware/new.boot"), programmerImage());
+    const bool written = writeBytes(directory_.filePath("Flash.ini"), kFlashIni) &&
+                         writeBytes(directory_.filePath("config.ini"), configFor(operation_)) &&
+                         writeBytes(directory_.filePath("code.bin"), codeImage()) &&
+                         QDir().mkpath(directory_.filePath("Firmware")) &&
+                         QDir().mkpath(directory_.filePath("Bootware")) &&
+                         writeBytes(directory_.filePath("Firmware/new.app"), programmerImage()) &&
+                         writeBytes(directory_.filePath("Bootware/new.boot"), programmerImage());
     if (!written)
         qFatal("cannot write the working folder's files");
 }
@@ -303,8 +253,7 @@ QStringList Bench::run()
 
 QStringList Bench::logLines() const
 {
-    const QString text = window_->form()->textEdit->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return ::logLines(*window_);
 }
 
 QStringList Bench::normalised(const QStringList &lines) const
@@ -405,6 +354,29 @@ QTestData &addCase(char command, int frame, FaultKind kind)
                                 .arg(faultName(kind))
                                 .toLatin1();
     return QTest::newRow(name.constData()) << command << frame << kind;
+}
+
+void addFrameRows(char command, int frame, const FrameRows &rows)
+{
+    using F = FaultKind;
+    const auto failedWith = [&rows](const QStringList &lines) {
+        return qMakePair(rows.before + lines + rows.after, rows.failed);
+    };
+    const QPair<QStringList, ButtonSets> passed(rows.ok, rows.passed);
+    const QVector<QPair<F, QPair<QStringList, ButtonSets>>> kinds = {
+        {F::NoReply, failedWith(rows.lost)},
+        {F::LateReply, passed},
+        {F::WrongLength, failedWith(rows.malformed)},
+        {F::WrongMarker, failedWith(rows.malformed)},
+        {F::BadReplyCrc, failedWith(rows.damagedCrc)},
+        {F::FailingStatus, rows.failing ? failedWith(*rows.failing) : passed},
+        {F::BoardGone, failedWith(QStringList{kRemoved} + rows.lost)},
+        {F::Latency, passed},
+    };
+    for (const auto &kind : kinds) {
+        const auto row = rows.except.value(kind.first, kind.second);
+        addCase(command, frame, kind.first) << row.first << row.second;
+    }
 }
 
 void runCase(Operation operation, const std::function<void(Bench &)> &moreChecks)

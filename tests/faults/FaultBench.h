@@ -5,13 +5,16 @@
 // firmware and a boot image. The fault cases arm a switch on the board, press one button and read
 // what the window shows.
 
+#include "ModalBoxCloser.h"
+#include "TestImages.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
 #include "emulator/Board.h"
 #include "emulator/Faults.h"
 #include "ui/MainWindow.h"
-#include "ModalBoxCloser.h"
-#include "WorkingDirectory.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -21,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace faultbench
 {
@@ -46,9 +50,6 @@ QByteArray programmerImage();
 // program number 100000 and SWD speed index 0.
 QByteArray messageBlock();
 
-// The protocol's CRC-32 (reflected, start 0, no final inversion), bit by bit, so that the
-// expected texts do not lean on the program's own table.
-uint32_t referenceCrc(const QByteArray &bytes);
 QString hex8(uint32_t value);
 
 // Stand-ins for log lines whose exact text varies from run to run.
@@ -148,6 +149,26 @@ QTestData &addCase(char command, int frame, FaultKind kind);
 // fired, the board works again after a re-plug, all within 60 s. moreChecks looks at the window
 // right after the operation.
 void runCase(Operation operation, const std::function<void(Bench &)> &moreChecks = {});
+
+// The eight rows of one frame, one for each fault kind, built from what each kind adds to the
+// log. A fault the operation does not get over leaves before + its own lines + after: no reply
+// adds lost, the board gone adds kRemoved then lost, a reply of the wrong length or marker adds
+// malformed, a damaged reply CRC damagedCrc, a failing status failing. A late or slow reply,
+// and a failing status when failing is unset, leave the good run's log, ok.
+struct FrameRows {
+    QStringList before;
+    QStringList lost;
+    QStringList malformed;
+    QStringList damagedCrc;
+    std::optional<QStringList> failing;
+    QStringList after;
+    QStringList ok;
+    ButtonSets failed; // the buttons after a fault
+    ButtonSets passed; // the buttons after a good run
+    // Whole rows for the kinds that break the pattern.
+    QMap<FaultKind, QPair<QStringList, ButtonSets>> except;
+};
+void addFrameRows(char command, int frame, const FrameRows &rows);
 
 // Empties the bus between cases.
 void unplugEverything();

@@ -27,38 +27,27 @@ inline void addUpdateCases(const ButtonSets &updated, const ButtonSets &notUpdat
     const QStringList fail = {"", "Update MCU is fail....."};
     const QString ng = "UPDATE_FLASH NG, Addr : 0x";
 
-    using F = FaultKind;
-    const uint32_t addresses[] = {0x0, 0x1000, 0x2000};
+    FrameRows rows;
+    rows.before = started;
+    rows.after = fail;
+    rows.ok = ok;
+    rows.failed = notUpdated;
+    rows.passed = updated;
     for (int frame = 1; frame <= 3; ++frame) {
-        const QString at = ng + QString::number(addresses[frame - 1], 16);
-        addCase('J', frame, F::NoReply) << started + QStringList{at + "-2"} + fail << notUpdated;
-        addCase('J', frame, F::LateReply) << ok << updated;
-        addCase('J', frame, F::WrongLength)
-            << started + QStringList{at + "-3"} + fail << notUpdated;
-        addCase('J', frame, F::WrongMarker)
-            << started + QStringList{at + "-3"} + fail << notUpdated;
-        addCase('J', frame, F::BadReplyCrc)
-            << started + QStringList{at + "-4"} + fail << notUpdated;
-        addCase('J', frame, F::FailingStatus) << ok << updated;
-        addCase('J', frame, F::BoardGone)
-            << started + QStringList{kRemoved, at + "-2"} + fail << notUpdated;
-        addCase('J', frame, F::Latency) << ok << updated;
+        const QString at = ng + QString::number((frame - 1) * 0x1000, 16);
+        rows.lost = QStringList{at + "-2"};
+        rows.malformed = QStringList{at + "-3"};
+        rows.damagedCrc = QStringList{at + "-4"};
+        addFrameRows('J', frame, rows);
     }
 
-    addCase('L', 1, F::NoReply) << written + QStringList{"Check EFlash NG!"} + fail << notUpdated;
-    addCase('L', 1, F::LateReply) << ok << updated;
-    addCase('L', 1, F::WrongLength)
-        << written + QStringList{"Check EFlash NG!"} + fail << notUpdated;
-    addCase('L', 1, F::WrongMarker)
-        << written + QStringList{"Check EFlash NG!"} + fail << notUpdated;
-    addCase('L', 1, F::BadReplyCrc)
-        << written + QStringList{damaged("CRC error:"), "Check EFlash NG!"} + fail << notUpdated;
-    addCase('L', 1, F::FailingStatus)
-        << written + QStringList{"Read crc:" + image, "Check EFlash NG!"} + fail << notUpdated;
-    addCase('L', 1, F::BoardGone) << written + QStringList{kRemoved, "Check EFlash NG!"} + fail
-                                  << notUpdated;
-    addCase('L', 1, F::Latency) << ok << updated;
+    rows.before = written;
+    rows.lost = rows.malformed = QStringList{"Check EFlash NG!"};
+    rows.damagedCrc = QStringList{damaged("CRC error:"), "Check EFlash NG!"};
+    rows.failing = QStringList{"Read crc:" + image, "Check EFlash NG!"};
+    addFrameRows('L', 1, rows);
 
+    using F = FaultKind;
     // The board restarts when its reply is lost: the news of its leaving ends the wait at once,
     // and it comes back after the verdict.
     addCase('O', 1, F::NoReply) << checked + QStringList{kRemoved} + done << updated;

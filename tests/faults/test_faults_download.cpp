@@ -42,86 +42,34 @@ void DownloadFaultsTest::downloadUnderFaults_data()
                                                  kTimer,
                                                  "",
                                                  "Download to the programmer flash is OK!!!!!!"};
-    const QStringList fail = {"", "Download to the programmer flash is fail....."};
     const QString writeCrc = damaged("Write Eflash CRC:");
-    const ButtonSets buttons = on(kTargetAndFlash);
 
-    using F = FaultKind;
-    addCase('H', 1, F::NoReply) << started + QStringList{"NG, Addr : 0x10000-2"} + fail << buttons;
-    addCase('H', 1, F::LateReply) << ok << buttons;
-    addCase('H', 1, F::WrongLength)
-        << started + QStringList{"NG, Addr : 0x10000-3"} + fail << buttons;
-    addCase('H', 1, F::WrongMarker)
-        << started + QStringList{"NG, Addr : 0x10000-3"} + fail << buttons;
-    addCase('H', 1, F::BadReplyCrc)
-        << started + QStringList{writeCrc, "NG, Addr : 0x10000-4"} + fail << buttons;
-    addCase('H', 1, F::FailingStatus) << ok << buttons;
-    addCase('H', 1, F::BoardGone) << started + QStringList{kRemoved, "NG, Addr : 0x10000-2"} + fail
-                                  << buttons;
-    addCase('H', 1, F::Latency) << ok << buttons;
+    FrameRows rows;
+    rows.after = QStringList{"", "Download to the programmer flash is fail....."};
+    rows.ok = ok;
+    rows.failed = rows.passed = on(kTargetAndFlash);
 
-    addCase('H', 2, F::NoReply) << started + QStringList{"NG, Addr : 0x11000-2"} + fail << buttons;
-    addCase('H', 2, F::LateReply) << ok << buttons;
-    addCase('H', 2, F::WrongLength)
-        << started + QStringList{"NG, Addr : 0x11000-3"} + fail << buttons;
-    addCase('H', 2, F::WrongMarker)
-        << started + QStringList{"NG, Addr : 0x11000-3"} + fail << buttons;
-    addCase('H', 2, F::BadReplyCrc)
-        << started + QStringList{writeCrc, "NG, Addr : 0x11000-4"} + fail << buttons;
-    addCase('H', 2, F::FailingStatus) << ok << buttons;
-    addCase('H', 2, F::BoardGone) << started + QStringList{kRemoved, "NG, Addr : 0x11000-2"} + fail
-                                  << buttons;
-    addCase('H', 2, F::Latency) << ok << buttons;
+    // The image blocks, then the message block.
+    const QString blockLines[] = {"NG, Addr : 0x10000", "NG, Addr : 0x11000", "NG, Addr : 0x12000",
+                                  "Write SPI Flash, Addr : 0x0"};
+    for (int frame = 1; frame <= 4; ++frame) {
+        const QString at = blockLines[frame - 1];
+        rows.before = frame < 4 ? started : checked;
+        rows.lost = QStringList{at + "-2"};
+        rows.malformed = QStringList{at + "-3"};
+        rows.damagedCrc = QStringList{writeCrc, at + "-4"};
+        addFrameRows('H', frame, rows);
+    }
 
-    addCase('H', 3, F::NoReply) << started + QStringList{"NG, Addr : 0x12000-2"} + fail << buttons;
-    addCase('H', 3, F::LateReply) << ok << buttons;
-    addCase('H', 3, F::WrongLength)
-        << started + QStringList{"NG, Addr : 0x12000-3"} + fail << buttons;
-    addCase('H', 3, F::WrongMarker)
-        << started + QStringList{"NG, Addr : 0x12000-3"} + fail << buttons;
-    addCase('H', 3, F::BadReplyCrc)
-        << started + QStringList{writeCrc, "NG, Addr : 0x12000-4"} + fail << buttons;
-    addCase('H', 3, F::FailingStatus) << ok << buttons;
-    addCase('H', 3, F::BoardGone) << started + QStringList{kRemoved, "NG, Addr : 0x12000-2"} + fail
-                                  << buttons;
-    addCase('H', 3, F::Latency) << ok << buttons;
-
-    // The message block.
-    const QString record0 = "Write SPI Flash, Addr : 0x0";
-    addCase('H', 4, F::NoReply) << checked + QStringList{record0 + "-2"} + fail << buttons;
-    addCase('H', 4, F::LateReply) << ok << buttons;
-    addCase('H', 4, F::WrongLength) << checked + QStringList{record0 + "-3"} + fail << buttons;
-    addCase('H', 4, F::WrongMarker) << checked + QStringList{record0 + "-3"} + fail << buttons;
-    addCase('H', 4, F::BadReplyCrc)
-        << checked + QStringList{writeCrc, record0 + "-4"} + fail << buttons;
-    addCase('H', 4, F::FailingStatus) << ok << buttons;
-    addCase('H', 4, F::BoardGone) << checked + QStringList{kRemoved, record0 + "-2"} + fail
-                                  << buttons;
-    addCase('H', 4, F::Latency) << ok << buttons;
-
-    // The image check.
-    addCase('I', 1, F::NoReply) << written + fail << buttons;
-    addCase('I', 1, F::LateReply) << ok << buttons;
-    addCase('I', 1, F::WrongLength) << written + fail << buttons;
-    addCase('I', 1, F::WrongMarker) << written + fail << buttons;
-    addCase('I', 1, F::BadReplyCrc)
-        << written + QStringList{damaged("CRC error:")} + fail << buttons;
-    addCase('I', 1, F::FailingStatus)
-        << written + QStringList{"Read crc:" + image} + fail << buttons;
-    addCase('I', 1, F::BoardGone) << written + QStringList{kRemoved} + fail << buttons;
-    addCase('I', 1, F::Latency) << ok << buttons;
-
-    // The message block's check.
-    addCase('I', 2, F::NoReply) << checked + fail << buttons;
-    addCase('I', 2, F::LateReply) << ok << buttons;
-    addCase('I', 2, F::WrongLength) << checked + fail << buttons;
-    addCase('I', 2, F::WrongMarker) << checked + fail << buttons;
-    addCase('I', 2, F::BadReplyCrc)
-        << checked + QStringList{damaged("CRC error:")} + fail << buttons;
-    addCase('I', 2, F::FailingStatus)
-        << checked + QStringList{"Read crc:" + recordCheck} + fail << buttons;
-    addCase('I', 2, F::BoardGone) << checked + QStringList{kRemoved} + fail << buttons;
-    addCase('I', 2, F::Latency) << ok << buttons;
+    // The image check, then the message block's check.
+    const QString checkedCrcs[] = {image, recordCheck};
+    for (int frame = 1; frame <= 2; ++frame) {
+        rows.before = frame == 1 ? written : checked;
+        rows.lost = rows.malformed = QStringList{};
+        rows.damagedCrc = QStringList{damaged("CRC error:")};
+        rows.failing = QStringList{"Read crc:" + checkedCrcs[frame - 1]};
+        addFrameRows('I', frame, rows);
+    }
 }
 
 QTEST_MAIN(DownloadFaultsTest)

@@ -33,13 +33,7 @@ void OpenAndCheckFaultsTest::openUnderFaults_data()
 
     const QString opened = "Open the programmer ok...";
     const QString failed = "Fail to connect the programmer...";
-    const QStringList connected = {opened,
-                                   "Connection for normal work",
-                                   "The Board MCU&ID: 0x32F10300,0x00012345",
-                                   "Boot_Version: 0x20250128",
-                                   "App_Version:  0x20250310",
-                                   "FlashID:  0xEF4018",
-                                   "Connect the programmer successful"};
+    const QStringList connected = kSuccessfulOpen;
     const ButtonSets none = on(kNoButtons);
 
     using F = FaultKind;
@@ -74,17 +68,15 @@ void OpenAndCheckFaultsTest::flashCheckUnderFaults_data()
     const QString bad = "Check programmer flash CRC is NG...";
     const QStringList passed = gap + QStringList{"Check CRC:" + image, "Write spi flash OK!",
                                                  "Check programmer flash CRC is OK..."};
-    const ButtonSets buttons = on(kTargetAndFlash);
 
-    using F = FaultKind;
-    addCase('I', 1, F::NoReply) << gap + QStringList{bad} << buttons;
-    addCase('I', 1, F::LateReply) << passed << buttons;
-    addCase('I', 1, F::WrongLength) << gap + QStringList{bad} << buttons;
-    addCase('I', 1, F::WrongMarker) << gap + QStringList{bad} << buttons;
-    addCase('I', 1, F::BadReplyCrc) << gap + QStringList{damaged("CRC error:"), bad} << buttons;
-    addCase('I', 1, F::FailingStatus) << gap + QStringList{"Read crc:" + image, bad} << buttons;
-    addCase('I', 1, F::BoardGone) << gap + QStringList{kRemoved, bad} << buttons;
-    addCase('I', 1, F::Latency) << passed << buttons;
+    FrameRows rows;
+    rows.before = gap;
+    rows.damagedCrc = QStringList{damaged("CRC error:")};
+    rows.failing = QStringList{"Read crc:" + image};
+    rows.after = QStringList{bad};
+    rows.ok = passed;
+    rows.failed = rows.passed = on(kTargetAndFlash);
+    addFrameRows('I', 1, rows);
 }
 
 QTEST_MAIN(OpenAndCheckFaultsTest)

@@ -36,83 +36,43 @@ void ProgramFaultsTest::programUnderFaults_data()
         return QStringList{"", "Program target is fail....." + QString::number(result)};
     };
     const QString initCrc = damaged("SWD init CRC:");
-    const ButtonSets buttons = on(kTargetAndFlash);
 
-    using F = FaultKind;
-    addCase('A', 1, F::NoReply) << QStringList{"Init fail...-2"} + fail(10) << buttons;
-    addCase('A', 1, F::LateReply) << ok << buttons;
-    addCase('A', 1, F::WrongLength) << QStringList{"Init fail...-3"} + fail(10) << buttons;
-    addCase('A', 1, F::WrongMarker) << QStringList{"Init fail...-3"} + fail(10) << buttons;
-    addCase('A', 1, F::BadReplyCrc) << QStringList{initCrc, "Init fail...-4"} + fail(10) << buttons;
-    addCase('A', 1, F::FailingStatus)
-        << QStringList{"Target init fail...", "Init fail...-3"} + fail(10) << buttons;
-    addCase('A', 1, F::BoardGone) << QStringList{kRemoved, "Init fail...-2"} + fail(10) << buttons;
-    addCase('A', 1, F::Latency) << ok << buttons;
+    FrameRows rows;
+    rows.ok = ok;
+    rows.failed = rows.passed = on(kTargetAndFlash);
 
-    addCase('F', 1, F::NoReply) << started + QStringList{"NG, Addr : 0x0-2"} + fail(-3) << buttons;
-    addCase('F', 1, F::LateReply) << ok << buttons;
-    addCase('F', 1, F::WrongLength)
-        << started + QStringList{"NG, Addr : 0x0-3"} + fail(-3) << buttons;
-    addCase('F', 1, F::WrongMarker)
-        << started + QStringList{"NG, Addr : 0x0-3"} + fail(-3) << buttons;
-    addCase('F', 1, F::BadReplyCrc)
-        << started + QStringList{"NG, Addr : 0x0-4"} + fail(-3) << buttons;
-    addCase('F', 1, F::FailingStatus) << ok << buttons;
-    addCase('F', 1, F::BoardGone) << started + QStringList{kRemoved, "NG, Addr : 0x0-2"} + fail(-3)
-                                  << buttons;
-    addCase('F', 1, F::Latency) << ok << buttons;
+    rows.lost = QStringList{"Init fail...-2"};
+    rows.malformed = QStringList{"Init fail...-3"};
+    rows.damagedCrc = QStringList{initCrc, "Init fail...-4"};
+    rows.failing = QStringList{"Target init fail...", "Init fail...-3"};
+    rows.after = fail(10);
+    addFrameRows('A', 1, rows);
 
-    addCase('F', 2, F::NoReply) << started + QStringList{"NG, Addr : 0x1000-2"} + fail(-3)
-                                << buttons;
-    addCase('F', 2, F::LateReply) << ok << buttons;
-    addCase('F', 2, F::WrongLength)
-        << started + QStringList{"NG, Addr : 0x1000-3"} + fail(-3) << buttons;
-    addCase('F', 2, F::WrongMarker)
-        << started + QStringList{"NG, Addr : 0x1000-3"} + fail(-3) << buttons;
-    addCase('F', 2, F::BadReplyCrc)
-        << started + QStringList{"NG, Addr : 0x1000-4"} + fail(-3) << buttons;
-    addCase('F', 2, F::FailingStatus) << ok << buttons;
-    addCase('F', 2, F::BoardGone) << started + QStringList{kRemoved, "NG, Addr : 0x1000-2"} +
-                                         fail(-3)
-                                  << buttons;
-    addCase('F', 2, F::Latency) << ok << buttons;
+    rows.before = started;
+    rows.failing.reset();
+    for (int frame = 1; frame <= 3; ++frame) {
+        const QString at = "NG, Addr : 0x" + QString::number((frame - 1) * 0x1000, 16);
+        rows.lost = QStringList{at + "-2"};
+        rows.malformed = QStringList{at + "-3"};
+        rows.damagedCrc = QStringList{at + "-4"};
+        rows.after = fail(frame < 3 ? -3 : -5);
+        addFrameRows('F', frame, rows);
+    }
 
-    addCase('F', 3, F::NoReply) << started + QStringList{"NG, Addr : 0x2000-2"} + fail(-5)
-                                << buttons;
-    addCase('F', 3, F::LateReply) << ok << buttons;
-    addCase('F', 3, F::WrongLength)
-        << started + QStringList{"NG, Addr : 0x2000-3"} + fail(-5) << buttons;
-    addCase('F', 3, F::WrongMarker)
-        << started + QStringList{"NG, Addr : 0x2000-3"} + fail(-5) << buttons;
-    addCase('F', 3, F::BadReplyCrc)
-        << started + QStringList{"NG, Addr : 0x2000-4"} + fail(-5) << buttons;
-    addCase('F', 3, F::FailingStatus) << ok << buttons;
-    addCase('F', 3, F::BoardGone) << started + QStringList{kRemoved, "NG, Addr : 0x2000-2"} +
-                                         fail(-5)
-                                  << buttons;
-    addCase('F', 3, F::Latency) << ok << buttons;
+    rows.before = written;
+    rows.lost = rows.malformed = QStringList{"Check crc NG!"};
+    rows.damagedCrc = QStringList{damaged("CRC error:"), "Check crc NG!"};
+    rows.failing = QStringList{"Read crc:" + image, "Check crc NG!"};
+    rows.after = fail(-7);
+    addFrameRows('G', 1, rows);
 
-    addCase('G', 1, F::NoReply) << written + QStringList{"Check crc NG!"} + fail(-7) << buttons;
-    addCase('G', 1, F::LateReply) << ok << buttons;
-    addCase('G', 1, F::WrongLength) << written + QStringList{"Check crc NG!"} + fail(-7) << buttons;
-    addCase('G', 1, F::WrongMarker) << written + QStringList{"Check crc NG!"} + fail(-7) << buttons;
-    addCase('G', 1, F::BadReplyCrc)
-        << written + QStringList{damaged("CRC error:"), "Check crc NG!"} + fail(-7) << buttons;
-    addCase('G', 1, F::FailingStatus)
-        << written + QStringList{"Read crc:" + image, "Check crc NG!"} + fail(-7) << buttons;
-    addCase('G', 1, F::BoardGone) << written + QStringList{kRemoved, "Check crc NG!"} + fail(-7)
-                                  << buttons;
-    addCase('G', 1, F::Latency) << ok << buttons;
-
-    addCase('A', 2, F::NoReply) << checked + fail(10) << buttons;
-    addCase('A', 2, F::LateReply) << ok << buttons;
-    addCase('A', 2, F::WrongLength) << checked + fail(10) << buttons;
-    addCase('A', 2, F::WrongMarker) << checked + fail(10) << buttons;
-    addCase('A', 2, F::BadReplyCrc) << checked + QStringList{initCrc} + fail(10) << buttons;
-    addCase('A', 2, F::FailingStatus)
-        << checked + QStringList{"Target run fail...", "", "Program target is OK!!!!!!"} << buttons;
-    addCase('A', 2, F::BoardGone) << checked + QStringList{kRemoved} + fail(10) << buttons;
-    addCase('A', 2, F::Latency) << ok << buttons;
+    rows.before = checked;
+    rows.lost = rows.malformed = QStringList{};
+    rows.damagedCrc = QStringList{initCrc};
+    rows.after = fail(10);
+    rows.except[FaultKind::FailingStatus] = {
+        checked + QStringList{"Target run fail...", "", "Program target is OK!!!!!!"}, rows.passed};
+    addFrameRows('A', 2, rows);
 }
 
 QTEST_MAIN(ProgramFaultsTest)

@@ -34,52 +34,39 @@ void VerifyFaultsTest::verifyUnderFaults_data()
     const QStringList running = {"Target run...", "Target run..."};
     const QStringList ok = gap + ready + same + running;
     const QString initCrc = damaged("SWD init CRC:");
-    const ButtonSets unchanged = on(kTargetAndFlash);
     const ButtonSets gone = on(kTargetAndFlash, kNoButtons);
 
-    using F = FaultKind;
-    addCase('A', 1, F::NoReply) << gap + QStringList{"Init fail..."} + same + running
-                                << unchanged;
-    addCase('A', 1, F::LateReply) << ok << unchanged;
-    addCase('A', 1, F::WrongLength)
-        << gap + QStringList{"Init fail..."} + same + running << unchanged;
-    addCase('A', 1, F::WrongMarker)
-        << gap + QStringList{"Init fail..."} + same + running << unchanged;
-    addCase('A', 1, F::BadReplyCrc)
-        << gap + QStringList{initCrc, "Init fail..."} + same + running << unchanged;
-    addCase('A', 1, F::FailingStatus)
-        << gap + QStringList{"Target init fail...", "Init fail..."} + same + running << unchanged;
-    addCase('A', 1, F::BoardGone) << gap + QStringList{kRemoved, "Init fail...", "Check EFlash NG!"}
-                                  << gone;
-    addCase('A', 1, F::Latency) << ok << unchanged;
+    FrameRows rows;
+    rows.ok = ok;
+    rows.failed = rows.passed = on(kTargetAndFlash);
 
-    addCase('G', 1, F::NoReply) << gap + ready + QStringList{"Check EFlash NG!"} + running
-                                << unchanged;
-    addCase('G', 1, F::LateReply) << ok << unchanged;
-    addCase('G', 1, F::WrongLength)
-        << gap + ready + QStringList{"Check EFlash NG!"} + running << unchanged;
-    addCase('G', 1, F::WrongMarker)
-        << gap + ready + QStringList{"Check EFlash NG!"} + running << unchanged;
-    addCase('G', 1, F::BadReplyCrc)
-        << gap + ready + QStringList{damaged("CRC error:"), "Check EFlash NG!"} + running
-        << unchanged;
-    addCase('G', 1, F::FailingStatus)
-        << gap + ready + QStringList{"Read crc:" + image, "Check EFlash NG!"} + running
-        << unchanged;
-    addCase('G', 1, F::BoardGone) << gap + ready + QStringList{kRemoved, "Check EFlash NG!"}
-                                  << gone;
-    addCase('G', 1, F::Latency) << ok << unchanged;
+    // A board that dropped off answers none of the steps that follow.
+    rows.before = gap;
+    rows.lost = rows.malformed = QStringList{"Init fail..."};
+    rows.damagedCrc = QStringList{initCrc, "Init fail..."};
+    rows.failing = QStringList{"Target init fail...", "Init fail..."};
+    rows.after = same + running;
+    rows.except[FaultKind::BoardGone] = {
+        gap + QStringList{kRemoved, "Init fail...", "Check EFlash NG!"}, gone};
+    addFrameRows('A', 1, rows);
 
-    addCase('A', 2, F::NoReply) << gap + ready + same << unchanged;
-    addCase('A', 2, F::LateReply) << ok << unchanged;
-    addCase('A', 2, F::WrongLength) << gap + ready + same << unchanged;
-    addCase('A', 2, F::WrongMarker) << gap + ready + same << unchanged;
-    addCase('A', 2, F::BadReplyCrc) << gap + ready + same + QStringList{initCrc} << unchanged;
-    // The command returns 0 after its own line, so the slot's line follows it.
-    addCase('A', 2, F::FailingStatus)
-        << gap + ready + same + QStringList{"Target run fail...", "Target run..."} << unchanged;
-    addCase('A', 2, F::BoardGone) << gap + ready + same + QStringList{kRemoved} << gone;
-    addCase('A', 2, F::Latency) << ok << unchanged;
+    rows.before = gap + ready;
+    rows.lost = rows.malformed = QStringList{"Check EFlash NG!"};
+    rows.damagedCrc = QStringList{damaged("CRC error:"), "Check EFlash NG!"};
+    rows.failing = QStringList{"Read crc:" + image, "Check EFlash NG!"};
+    rows.after = running;
+    rows.except[FaultKind::BoardGone] = {gap + ready + QStringList{kRemoved, "Check EFlash NG!"},
+                                         gone};
+    addFrameRows('G', 1, rows);
+
+    // The run step returns 0 after its own line, so the slot's line follows it.
+    rows.before = gap + ready + same;
+    rows.lost = rows.malformed = QStringList{};
+    rows.damagedCrc = QStringList{initCrc};
+    rows.failing = QStringList{"Target run fail...", "Target run..."};
+    rows.after = QStringList{};
+    rows.except[FaultKind::BoardGone] = {rows.before + QStringList{kRemoved}, gone};
+    addFrameRows('A', 2, rows);
 }
 
 QTEST_MAIN(VerifyFaultsTest)

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "RecordingFrontEnd.h"
+#include "TestImages.h"
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
-#include "RecordingFrontEnd.h"
 #include "operations/Session.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
@@ -136,20 +137,6 @@ struct OperationRig {
                burnCtrl.replyNumber.load() == burnCtrl.rxNumber.load();
     }
 };
-
-// Bytes that look like code; entry is stored little-endian at 4..7 as far as the image reaches.
-inline QByteArray codeImage(int size, uint32_t entry = 0x08000145, uint32_t seed = 1)
-{
-    QByteArray image(size, '\0');
-    uint32_t state = seed * 2654435761u + 12345;
-    for (int i = 0; i < size; ++i) {
-        state = state * 1103515245u + 12345;
-        image[i] = char(state >> 16);
-    }
-    for (int i = 4; i < 8 && i < size; ++i)
-        image[i] = char(entry >> (8 * (i - 4)));
-    return image;
-}
 
 inline std::vector<uint8_t> bytesOf(const QByteArray &bytes)
 {

@@ -1,6 +1,6 @@
+#include "OperationRig.h"
 #include "common/Crc32.h"
 #include "frontend/NumberText.h"
-#include "OperationRig.h"
 #include "operations/Operations.h"
 
 #include <QtTest>
@@ -25,22 +25,6 @@ uint32_t crcOf(const QByteArray &bytes)
 QString hex(uint32_t value)
 {
     return zq::toHexText(value, 8);
-}
-
-QByteArray littleEndian(uint32_t value)
-{
-    QByteArray bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes += char(value >> (8 * i));
-    return bytes;
-}
-
-// The message block as the programmer must find it, laid out here from its byte table.
-QByteArray expectedMessageBlock(const QByteArray &fields20)
-{
-    QByteArray block = fields20 + QByteArray(480, char(0xFF)) + QByteArray::fromHex("5577C3A5");
-    const QByteArray crc = littleEndian(crcOf(block));
-    return block + crc + crc;
 }
 
 QByteArray spiFlash(OperationRig &rig, uint32_t start, uint32_t length)
@@ -86,10 +70,10 @@ private slots:
         rig.frontEnd.log << "an earlier line";
         zq::ops::downloadToProgrammer(rig.session);
 
-        const QByteArray block = expectedMessageBlock(
-            QByteArray::fromHex("7FCEC3A5"
-                                "5F79FEFF") +
-            littleEndian(8192) + littleEndian(crcOf(rig.image)) + littleEndian(1));
+        const QByteArray block =
+            settingsBlock(QByteArray::fromHex("7FCEC3A5"
+                                              "5F79FEFF") +
+                          littleEndian(8192) + littleEndian(crcOf(rig.image)) + littleEndian(1));
         const uint32_t recordCrc = crcOf(block.left(504));
         const QStringList expected = rig.head() + QStringList{"Check crc pass.",
                                                               "Save message to flash",
@@ -160,9 +144,8 @@ private slots:
             rig.frontEnd.programNumber = c.number;
             zq::ops::downloadToProgrammer(rig.session);
             QCOMPARE(spiFlash(rig, 0, 512),
-                     expectedMessageBlock(QByteArray::fromHex(c.fields8) + littleEndian(3000) +
-                                          littleEndian(crcOf(rig.image)) +
-                                          littleEndian(c.speedField)));
+                     settingsBlock(QByteArray::fromHex(c.fields8) + littleEndian(3000) +
+                                   littleEndian(crcOf(rig.image)) + littleEndian(c.speedField)));
         }
     }
 

@@ -1,6 +1,6 @@
+#include "OperationRig.h"
 #include "common/Crc32.h"
 #include "frontend/NumberText.h"
-#include "OperationRig.h"
 #include "operations/Operations.h"
 
 #include <QDir>
@@ -25,18 +25,6 @@ QString crcText(const QByteArray &bytes)
 {
     return zq::toHexText(
         zq::crc32(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 8);
-}
-
-// A programmer image with its header at 4096, as far as the image reaches.
-QByteArray programmerImage(int size, uint32_t version, uint32_t mcu, uint32_t seed = 3)
-{
-    QByteArray image = codeImage(size, 0, seed);
-    const uint8_t header[8] = {
-        uint8_t(version >> 16), uint8_t(version >> 8), uint8_t(version),  0xEE,
-        uint8_t(mcu >> 24),     uint8_t(mcu >> 16),    uint8_t(mcu >> 8), uint8_t(mcu)};
-    for (int i = 0; i < 8 && 4096 + i < size; ++i)
-        image[4096 + i] = char(header[i]);
-    return image;
 }
 
 zq::emu::BoardIdentity inMode(BoardMode mode)

@@ -1,7 +1,6 @@
+#include "WorkingDirectory.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -24,85 +23,166 @@ using zq::MainWindowForm;
 namespace
 {
 
-struct Node {
+// The font a widget sets for itself; Inherited: none of its own.
+enum class Font { Inherited, Window, Control, Log, Progress };
+
+// One object of the form, in creation order (which is also the focus order). caption: the text
+// the form gives it through the translator (nullptr: none); geometry: where a widget of the
+// control panel is placed by hand (empty: a layout places it).
+struct Item {
     const char *name;
     const char *className;
     const char *parent;
+    const char *caption;
+    Font font;
+    QRect geometry;
 };
 
-// The widget tree in creation order.
-const QVector<Node> tree = {
-    {"centralWidget", "QWidget", "MainWindow"},
-    {"gridLayout", "QGridLayout", "centralWidget"},
-    {"groupBox", "QGroupBox", "centralWidget"},
-    {"gridLayout_2", "QGridLayout", "groupBox"},
-    {"textEdit", "QTextEdit", "groupBox"},
-    {"progressBar", "QProgressBar", "groupBox"},
-    {"widget", "QWidget", "groupBox"},
-    {"gridLayout_4", "QGridLayout", "widget"},
-    {"pushButton_InputMCUCode", "QPushButton", "widget"},
-    {"label_MCUCRC", "QLabel", "widget"},
-    {"lineEdit_MCU", "QLineEdit", "widget"},
-    {"groupBox_POFF", "QGroupBox", "centralWidget"},
-    {"checkBox_PwrOFF", "QCheckBox", "groupBox_POFF"},
-    {"label_3", "QLabel", "groupBox_POFF"},
-    {"label_4", "QLabel", "groupBox_POFF"},
-    {"label_5", "QLabel", "groupBox_POFF"},
-    {"gridLayoutWidget", "QWidget", "groupBox_POFF"},
-    {"verticalLayout_2", "QVBoxLayout", "gridLayoutWidget"},
-    {"pushButton_OpenDevice", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_UpdateTarget", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_VerifyTarget", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_UpdateFlash", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_CheckFlash", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_UpdateAPP", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_UpdateBoot", "QPushButton", "gridLayoutWidget"},
-    {"pushButton_Exit", "QPushButton", "gridLayoutWidget"},
-    {"verticalLayoutWidget", "QWidget", "groupBox_POFF"},
-    {"verticalLayout", "QVBoxLayout", "verticalLayoutWidget"},
-    {"lineEdit_FlashID", "QLineEdit", "verticalLayoutWidget"},
-    {"lineEdit_FlashSize", "QLineEdit", "verticalLayoutWidget"},
-    {"lineEdit_FlashName", "QLineEdit", "verticalLayoutWidget"},
-    {"comboBox_Device", "QComboBox", "groupBox_POFF"},
-    {"label", "QLabel", "groupBox_POFF"},
-    {"pushButton_RunApp", "QPushButton", "groupBox_POFF"},
-    {"label_2", "QLabel", "groupBox_POFF"},
-    {"label_6", "QLabel", "groupBox_POFF"},
-    {"lineEdit_BoardID", "QLineEdit", "groupBox_POFF"},
-    {"label_7", "QLabel", "groupBox_POFF"},
-    {"verticalLayoutWidget_2", "QWidget", "groupBox_POFF"},
-    {"verticalLayout_3", "QVBoxLayout", "verticalLayoutWidget_2"},
-    {"lineEdit_WrSum", "QLineEdit", "verticalLayoutWidget_2"},
-    {"comboBox_SWDSPEED", "QComboBox", "verticalLayoutWidget_2"},
-    {"comboBox_MCUType", "QComboBox", "verticalLayoutWidget_2"},
+const QVector<Item> form = {
+    {"centralWidget", "QWidget", "MainWindow", nullptr, Font::Inherited, {}},
+    {"gridLayout", "QGridLayout", "centralWidget", nullptr, Font::Inherited, {}},
+    {"groupBox", "QGroupBox", "centralWidget", "Message", Font::Control, {}},
+    {"gridLayout_2", "QGridLayout", "groupBox", nullptr, Font::Inherited, {}},
+    {"textEdit", "QTextEdit", "groupBox", nullptr, Font::Log, {}},
+    {"progressBar", "QProgressBar", "groupBox", nullptr, Font::Progress, {}},
+    {"widget", "QWidget", "groupBox", nullptr, Font::Inherited, {}},
+    {"gridLayout_4", "QGridLayout", "widget", nullptr, Font::Inherited, {}},
+    {"pushButton_InputMCUCode", "QPushButton", "widget", "Input File", Font::Control, {}},
+    {"label_MCUCRC", "QLabel", "widget", "00000000", Font::Inherited, {}},
+    {"lineEdit_MCU", "QLineEdit", "widget", nullptr, Font::Inherited, {}},
+    {"groupBox_POFF", "QGroupBox", "centralWidget", "Control", Font::Control, {}},
+    {"checkBox_PwrOFF",
+     "QCheckBox",
+     "groupBox_POFF",
+     "Stop power supply to \nthe targe PCB after done",
+     Font::Control,
+     {50, 310, 181, 31}},
+    {"label_3",
+     "QLabel",
+     "groupBox_POFF",
+     "<html><head/><body><p>Board Flash ID: </p></body></html>",
+     Font::Control,
+     {10, 452, 91, 16}},
+    {"label_4",
+     "QLabel",
+     "groupBox_POFF",
+     "<html><head/><body><p>Board Flash Size: </p></body></html>",
+     Font::Control,
+     {10, 482, 111, 16}},
+    {"label_5",
+     "QLabel",
+     "groupBox_POFF",
+     "<html><head/><body><p>Board Flash Name: </p></body></html>",
+     Font::Control,
+     {10, 510, 121, 16}},
+    {"gridLayoutWidget", "QWidget", "groupBox_POFF", nullptr, Font::Inherited, {20, 80, 211, 221}},
+    {"verticalLayout_2", "QVBoxLayout", "gridLayoutWidget", nullptr, Font::Inherited, {}},
+    {"pushButton_OpenDevice",
+     "QPushButton",
+     "gridLayoutWidget",
+     "Open programmer",
+     Font::Inherited,
+     {}},
+    {"pushButton_UpdateTarget", "QPushButton", "gridLayoutWidget", "Program", Font::Inherited, {}},
+    {"pushButton_VerifyTarget", "QPushButton", "gridLayoutWidget", "Verify", Font::Inherited, {}},
+    {"pushButton_UpdateFlash",
+     "QPushButton",
+     "gridLayoutWidget",
+     "Download to programmer",
+     Font::Control,
+     {}},
+    {"pushButton_CheckFlash",
+     "QPushButton",
+     "gridLayoutWidget",
+     "Check SpiFlash CRC",
+     Font::Control,
+     {}},
+    {"pushButton_UpdateAPP",
+     "QPushButton",
+     "gridLayoutWidget",
+     "Firmware update",
+     Font::Control,
+     {}},
+    {"pushButton_UpdateBoot", "QPushButton", "gridLayoutWidget", "Boot update", Font::Control, {}},
+    {"pushButton_Exit", "QPushButton", "gridLayoutWidget", "Exit", Font::Control, {}},
+    {"verticalLayoutWidget",
+     "QWidget",
+     "groupBox_POFF",
+     nullptr,
+     Font::Inherited,
+     {130, 448, 101, 81}},
+    {"verticalLayout", "QVBoxLayout", "verticalLayoutWidget", nullptr, Font::Inherited, {}},
+    {"lineEdit_FlashID", "QLineEdit", "verticalLayoutWidget", nullptr, Font::Control, {}},
+    {"lineEdit_FlashSize", "QLineEdit", "verticalLayoutWidget", nullptr, Font::Control, {}},
+    {"lineEdit_FlashName", "QLineEdit", "verticalLayoutWidget", nullptr, Font::Control, {}},
+    {"comboBox_Device", "QComboBox", "groupBox_POFF", nullptr, Font::Inherited, {10, 20, 231, 22}},
+    {"label", "QLabel", "groupBox_POFF", "Target Name:", Font::Inherited, {10, 418, 91, 16}},
+    {"pushButton_RunApp",
+     "QPushButton",
+     "groupBox_POFF",
+     "Run Uart Application",
+     Font::Control,
+     {10, 570, 209, 23}},
+    {"label_2", "QLabel", "groupBox_POFF", "Program Number:", Font::Inherited, {10, 362, 111, 16}},
+    {"label_6", "QLabel", "groupBox_POFF", "Program Speed:", Font::Inherited, {10, 392, 111, 16}},
+    {"lineEdit_BoardID",
+     "QLineEdit",
+     "groupBox_POFF",
+     nullptr,
+     Font::Inherited,
+     {120, 50, 111, 21}},
+    {"label_7", "QLabel", "groupBox_POFF", "Board ID:", Font::Inherited, {40, 52, 71, 16}},
+    {"verticalLayoutWidget_2",
+     "QWidget",
+     "groupBox_POFF",
+     nullptr,
+     Font::Inherited,
+     {130, 360, 101, 81}},
+    {"verticalLayout_3", "QVBoxLayout", "verticalLayoutWidget_2", nullptr, Font::Inherited, {}},
+    {"lineEdit_WrSum", "QLineEdit", "verticalLayoutWidget_2", "100000", Font::Inherited, {}},
+    {"comboBox_SWDSPEED", "QComboBox", "verticalLayoutWidget_2", nullptr, Font::Inherited, {}},
+    {"comboBox_MCUType", "QComboBox", "verticalLayoutWidget_2", nullptr, Font::Inherited, {}},
 };
 
-// Every caption of the form, in the order the form sets them.
-const QStringList captions = {
-    QString(),
-    "Message",
-    "Input File",
-    "00000000",
-    "Control",
-    "Stop power supply to \nthe targe PCB after done",
-    "<html><head/><body><p>Board Flash ID: </p></body></html>",
-    "<html><head/><body><p>Board Flash Size: </p></body></html>",
-    "<html><head/><body><p>Board Flash Name: </p></body></html>",
-    "Open programmer",
-    "Program",
-    "Verify",
-    "Download to programmer",
-    "Check SpiFlash CRC",
-    "Firmware update",
-    "Boot update",
-    "Exit",
-    "Target Name:",
-    "Run Uart Application",
-    "Program Number:",
-    "Program Speed:",
-    "Board ID:",
-    "100000",
+// The captions in the order the form sets them: the window's title (empty) first.
+QStringList formCaptions()
+{
+    QStringList captions = {QString()};
+    for (const Item &item : form)
+        if (item.caption)
+            captions.append(QString::fromUtf8(item.caption));
+    return captions;
+}
+
+struct FontFace {
+    QString family;
+    int pointSize;
+    int weight;
 };
+
+FontFace faceOf(Font font)
+{
+    switch (font) {
+    case Font::Window:
+        return {QString::fromUtf8("微软雅黑"), 8, QFont::Bold};
+    case Font::Log:
+        return {"Arial", 10, QFont::Bold};
+    case Font::Progress:
+        return {"Arial", 9, QFont::Normal};
+    default:
+        return {"Arial", 9, QFont::Bold};
+    }
+}
+
+void verifyFont(QWidget *widget, Font font)
+{
+    const QString name = widget->objectName();
+    QVERIFY2(widget->testAttribute(Qt::WA_SetFont), qPrintable(name));
+    const FontFace face = faceOf(font);
+    QCOMPARE(widget->font().family(), face.family);
+    QCOMPARE(widget->font().pointSize(), face.pointSize);
+    QCOMPARE(widget->font().weight(), face.weight);
+}
 
 // Marks every text of the window's context, so a caption that bypasses the translator shows.
 class MarkingTranslator : public QTranslator
@@ -120,46 +200,25 @@ public:
     mutable QStringList requests;
 };
 
-QString captionOf(QWidget *widget)
+QString captionOf(QObject *object)
 {
-    if (auto *box = qobject_cast<QGroupBox *>(widget))
+    if (auto *box = qobject_cast<QGroupBox *>(object))
         return box->title();
-    if (auto *button = qobject_cast<QAbstractButton *>(widget))
+    if (auto *button = qobject_cast<QAbstractButton *>(object))
         return button->text();
-    if (auto *label = qobject_cast<QLabel *>(widget))
+    if (auto *label = qobject_cast<QLabel *>(object))
         return label->text();
-    if (auto *field = qobject_cast<QLineEdit *>(widget))
+    if (auto *field = qobject_cast<QLineEdit *>(object))
         return field->text();
     return QString();
 }
 
 QStringList captionsShown(const MainWindow &window)
 {
-    const MainWindowForm *f = window.form();
     QStringList shown = {window.windowTitle()};
-    for (QWidget *w : std::initializer_list<QWidget *>{f->groupBox,
-                                                       f->pushButton_InputMCUCode,
-                                                       f->label_MCUCRC,
-                                                       f->groupBox_POFF,
-                                                       f->checkBox_PwrOFF,
-                                                       f->label_3,
-                                                       f->label_4,
-                                                       f->label_5,
-                                                       f->pushButton_OpenDevice,
-                                                       f->pushButton_UpdateTarget,
-                                                       f->pushButton_VerifyTarget,
-                                                       f->pushButton_UpdateFlash,
-                                                       f->pushButton_CheckFlash,
-                                                       f->pushButton_UpdateAPP,
-                                                       f->pushButton_UpdateBoot,
-                                                       f->pushButton_Exit,
-                                                       f->label,
-                                                       f->pushButton_RunApp,
-                                                       f->label_2,
-                                                       f->label_6,
-                                                       f->label_7,
-                                                       f->lineEdit_WrSum})
-        shown.append(captionOf(w));
+    for (const Item &item : form)
+        if (item.caption)
+            shown.append(captionOf(window.findChild<QObject *>(item.name)));
     return shown;
 }
 
@@ -171,21 +230,6 @@ void verifyGridCell(QGridLayout *grid, QWidget *widget, int row, int column)
     grid->getItemPosition(index, &r, &c, &rowSpan, &columnSpan);
     QCOMPARE(QPoint(r, c), QPoint(row, column));
     QCOMPARE(QSize(columnSpan, rowSpan), QSize(1, 1));
-    QCOMPARE(grid->itemAt(index)->alignment(), Qt::Alignment());
-}
-
-void verifyMargins(QLayout *layout, int left, int top, int right, int bottom)
-{
-    QCOMPARE(layout->contentsMargins(), QMargins(left, top, right, bottom));
-}
-
-void verifyFont(QWidget *widget, const QString &family, int pointSize, int weight)
-{
-    const QString name = widget->objectName();
-    QVERIFY2(widget->testAttribute(Qt::WA_SetFont), qPrintable(name));
-    QCOMPARE(widget->font().family(), family);
-    QCOMPARE(widget->font().pointSize(), pointSize);
-    QCOMPARE(widget->font().weight(), weight);
 }
 
 } // namespace
@@ -195,11 +239,9 @@ class MainWindowFormTest : public QObject
     Q_OBJECT
 
 private slots:
-    void treeHoldsEveryObjectWithItsClassAndParent();
+    void everyObjectWithItsClassParentFontAndPlace();
     void creationOrderIsTheFocusOrder();
     void layoutsPlaceTheWidgets();
-    void sizesPoliciesAndGeometry();
-    void fontsAndCursor();
     void captionsGoThroughTheTranslator();
     void windowKeepsAGivenObjectName();
     void messageAreaTakesTheRoomWhenTheWindowGrows();
@@ -214,31 +256,50 @@ private:
     std::unique_ptr<WorkingDirectory> directory;
 };
 
-void MainWindowFormTest::treeHoldsEveryObjectWithItsClassAndParent()
+void MainWindowFormTest::everyObjectWithItsClassParentFontAndPlace()
 {
     MainWindow window;
     QCOMPARE(window.objectName(), QString("MainWindow"));
     QCOMPARE(window.centralWidget(), window.form()->centralWidget);
-    for (const Node &node : tree) {
-        auto *object = window.findChild<QObject *>(node.name);
-        QVERIFY2(object, node.name);
-        QCOMPARE(object->metaObject()->className(), node.className);
-        QCOMPARE(object->parent()->objectName(), QString(node.parent));
-        QCOMPARE(window.findChildren<QObject *>(node.name).size(), 1);
+    QCOMPARE(window.size(), QSize(960, 660));
+    QCOMPARE(window.minimumSize(), QSize(960, 660));
+    verifyFont(&window, Font::Window);
+    QCOMPARE(window.cursor().shape(), Qt::PointingHandCursor);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (const Item &item : form) {
+        auto *object = window.findChild<QObject *>(item.name);
+        QVERIFY2(object, item.name);
+        QCOMPARE(object->metaObject()->className(), item.className);
+        QCOMPARE(object->parent()->objectName(), QString(item.parent));
+        QCOMPARE(window.findChildren<QObject *>(item.name).size(), 1);
+        auto *widget = qobject_cast<QWidget *>(object);
+        if (!widget)
+            continue;
+        if (item.font == Font::Inherited)
+            QVERIFY2(!widget->testAttribute(Qt::WA_SetFont), item.name);
+        else
+            verifyFont(widget, item.font);
+        if (!item.geometry.isNull())
+            QCOMPARE(widget->geometry(), item.geometry);
     }
+    // A slot named on_pushButton_clicked has no button: nothing may be called pushButton.
     QVERIFY(!window.findChild<QObject *>("pushButton"));
     QVERIFY(!window.menuWidget());
     QVERIFY(!window.findChild<QStatusBar *>());
     QVERIFY(!window.findChild<QToolBar *>());
+    // Inside the control panel the inherited font is the panel's.
+    QCOMPARE(window.form()->pushButton_OpenDevice->font().family(), QString("Arial"));
+    QCOMPARE(window.form()->centralWidget->font().family(), QString::fromUtf8("微软雅黑"));
 }
 
 void MainWindowFormTest::creationOrderIsTheFocusOrder()
 {
     MainWindow window;
     QStringList expected;
-    for (const Node &node : tree)
-        if (!QByteArray(node.className).contains("Layout"))
-            expected.append(node.name);
+    for (const Item &item : form)
+        if (!QByteArray(item.className).contains("Layout"))
+            expected.append(item.name);
     QStringList chain;
     for (QWidget *w = window.nextInFocusChain(); w != &window; w = w->nextInFocusChain())
         if (expected.contains(w->objectName()) && !chain.contains(w->objectName()))
@@ -251,27 +312,18 @@ void MainWindowFormTest::layoutsPlaceTheWidgets()
     MainWindow window;
     MainWindowForm *f = window.form();
     QCOMPARE(f->centralWidget->layout(), f->gridLayout);
-    QCOMPARE(f->gridLayout->horizontalSpacing(), 0);
-    QCOMPARE(f->gridLayout->verticalSpacing(), 1);
-    verifyMargins(f->gridLayout, 1, 1, 1, 1);
     verifyGridCell(f->gridLayout, f->groupBox, 0, 0);
     verifyGridCell(f->gridLayout, f->groupBox_POFF, 0, 1);
-    QCOMPARE(f->gridLayout->count(), 2);
-
     QCOMPARE(f->groupBox->layout(), f->gridLayout_2);
-    QCOMPARE(f->gridLayout_2->spacing(), 1);
-    verifyMargins(f->gridLayout_2, 11, 11, 11, 11);
     verifyGridCell(f->gridLayout_2, f->widget, 0, 0);
     verifyGridCell(f->gridLayout_2, f->textEdit, 1, 0);
     verifyGridCell(f->gridLayout_2, f->progressBar, 2, 0);
-
     QCOMPARE(f->widget->layout(), f->gridLayout_4);
-    QCOMPARE(f->gridLayout_4->spacing(), 6);
-    verifyMargins(f->gridLayout_4, 0, 2, 0, 2);
     verifyGridCell(f->gridLayout_4, f->label_MCUCRC, 0, 0);
     verifyGridCell(f->gridLayout_4, f->lineEdit_MCU, 1, 0);
     verifyGridCell(f->gridLayout_4, f->pushButton_InputMCUCode, 1, 1);
 
+    // The three columns of the control panel, top to bottom.
     QCOMPARE(f->groupBox_POFF->layout(), nullptr);
     const QVector<QPair<QVBoxLayout *, QList<QWidget *>>> columns = {
         {f->verticalLayout_2,
@@ -285,129 +337,14 @@ void MainWindowFormTest::layoutsPlaceTheWidgets()
         QCOMPARE(column.first->count(), column.second.size());
         for (int i = 0; i < column.second.size(); ++i)
             QCOMPARE(column.first->itemAt(i)->widget(), column.second[i]);
-        verifyMargins(column.first, 0, 0, 0, 0);
     }
-    QCOMPARE(f->verticalLayout_2->spacing(), 5);
-    QCOMPARE(f->verticalLayout->spacing(), 6);
-    QCOMPARE(f->verticalLayout_3->spacing(), 6);
-}
-
-void MainWindowFormTest::sizesPoliciesAndGeometry()
-{
-    MainWindow window;
-    MainWindowForm *f = window.form();
-    QCOMPARE(window.size(), QSize(960, 660));
-    QCOMPARE(window.minimumSize(), QSize(960, 660));
-    QCOMPARE(window.windowModality(), Qt::NonModal);
-    const QSizePolicy expanding(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    QCOMPARE(window.sizePolicy(), expanding);
-    QCOMPARE(f->centralWidget->sizePolicy(), expanding);
-    QCOMPARE(f->centralWidget->baseSize(), QSize(1, 1));
-    QCOMPARE(f->centralWidget->layoutDirection(), Qt::LeftToRight);
-    QCOMPARE(f->groupBox->sizePolicy(), expanding);
-    QCOMPARE(f->groupBox->minimumSize(), QSize(700, 600));
-    QCOMPARE(f->textEdit->sizePolicy(), expanding);
-    QCOMPARE(f->widget->sizePolicy(), QSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed));
-    QCOMPARE(f->widget->minimumSize(), QSize(0, 50));
-    QCOMPARE(f->pushButton_InputMCUCode->minimumSize(), QSize(120, 0));
-    QCOMPARE(f->groupBox_POFF->sizePolicy(),
-             QSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding));
-    QCOMPARE(f->groupBox_POFF->minimumSize(), QSize(250, 0));
     QCOMPARE(f->progressBar->value(), 0);
-    QCOMPARE(f->progressBar->minimum(), 0);
     QCOMPARE(f->progressBar->maximum(), 100);
-
-    const QVector<QPair<QWidget *, QRect>> placed = {
-        {f->checkBox_PwrOFF, {50, 310, 181, 31}},
-        {f->label_3, {10, 452, 91, 16}},
-        {f->label_4, {10, 482, 111, 16}},
-        {f->label_5, {10, 510, 121, 16}},
-        {f->gridLayoutWidget, {20, 80, 211, 221}},
-        {f->verticalLayoutWidget, {130, 448, 101, 81}},
-        {f->comboBox_Device, {10, 20, 231, 22}},
-        {f->label, {10, 418, 91, 16}},
-        {f->pushButton_RunApp, {10, 570, 209, 23}},
-        {f->label_2, {10, 362, 111, 16}},
-        {f->label_6, {10, 392, 111, 16}},
-        {f->lineEdit_BoardID, {120, 50, 111, 21}},
-        {f->label_7, {40, 52, 71, 16}},
-        {f->verticalLayoutWidget_2, {130, 360, 101, 81}},
-    };
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    for (const auto &item : placed)
-        QCOMPARE(item.first->geometry(), item.second);
-}
-
-void MainWindowFormTest::fontsAndCursor()
-{
-    MainWindow window;
-    MainWindowForm *f = window.form();
-    verifyFont(&window, QString::fromUtf8("微软雅黑"), 8, QFont::Bold);
-    verifyFont(f->groupBox, "Arial", 9, QFont::Bold);
-    verifyFont(f->textEdit, "Arial", 10, QFont::Bold);
-    verifyFont(f->progressBar, "Arial", 9, QFont::Normal);
-    const QList<QWidget *> controlFont = {f->pushButton_InputMCUCode,
-                                          f->groupBox_POFF,
-                                          f->checkBox_PwrOFF,
-                                          f->label_3,
-                                          f->label_4,
-                                          f->label_5,
-                                          f->pushButton_UpdateFlash,
-                                          f->pushButton_CheckFlash,
-                                          f->pushButton_UpdateAPP,
-                                          f->pushButton_UpdateBoot,
-                                          f->pushButton_Exit,
-                                          f->lineEdit_FlashID,
-                                          f->lineEdit_FlashSize,
-                                          f->lineEdit_FlashName,
-                                          f->pushButton_RunApp};
-    for (QWidget *w : controlFont)
-        verifyFont(w, "Arial", 9, QFont::Bold);
-    const QList<QWidget *> inherited = {f->centralWidget,
-                                        f->widget,
-                                        f->label_MCUCRC,
-                                        f->lineEdit_MCU,
-                                        f->gridLayoutWidget,
-                                        f->pushButton_OpenDevice,
-                                        f->pushButton_UpdateTarget,
-                                        f->pushButton_VerifyTarget,
-                                        f->verticalLayoutWidget,
-                                        f->comboBox_Device,
-                                        f->label,
-                                        f->label_2,
-                                        f->label_6,
-                                        f->lineEdit_BoardID,
-                                        f->label_7,
-                                        f->verticalLayoutWidget_2,
-                                        f->lineEdit_WrSum,
-                                        f->comboBox_SWDSPEED,
-                                        f->comboBox_MCUType};
-    for (QWidget *w : inherited)
-        QVERIFY2(!w->testAttribute(Qt::WA_SetFont), qPrintable(w->objectName()));
-    // Inside the control panel the inherited font is the panel's.
-    QCOMPARE(f->pushButton_OpenDevice->font().family(), QString("Arial"));
-    QCOMPARE(f->label_MCUCRC->font().family(), QString("Arial"));
-    QCOMPARE(f->centralWidget->font().family(), QString::fromUtf8("微软雅黑"));
-
-    QVERIFY(window.testAttribute(Qt::WA_SetCursor));
-    QCOMPARE(window.cursor().shape(), Qt::PointingHandCursor);
-    QCOMPARE(f->pushButton_OpenDevice->cursor().shape(), Qt::PointingHandCursor);
-    QCOMPARE(f->groupBox->cursor().shape(), Qt::PointingHandCursor);
-    QCOMPARE(f->lineEdit_WrSum->cursor().shape(), Qt::IBeamCursor);
-
-    for (QWidget *w : window.findChildren<QWidget *>()) {
-        QVERIFY2(w->toolTip().isEmpty(), qPrintable(w->objectName()));
-        QVERIFY2(w->styleSheet().isEmpty(), qPrintable(w->objectName()));
-    }
-    for (QAbstractButton *button : window.findChildren<QAbstractButton *>()) {
-        QVERIFY2(button->shortcut().isEmpty(), qPrintable(button->objectName()));
-        QVERIFY2(button->icon().isNull(), qPrintable(button->objectName()));
-    }
 }
 
 void MainWindowFormTest::captionsGoThroughTheTranslator()
 {
+    const QStringList captions = formCaptions();
     {
         MainWindow plain;
         QStringList expected = captions;
@@ -419,11 +356,10 @@ void MainWindowFormTest::captionsGoThroughTheTranslator()
     QVERIFY(QCoreApplication::installTranslator(&translator));
     MainWindow window;
     QCoreApplication::removeTranslator(&translator);
-    MainWindowForm form;
+    MainWindowForm bareForm;
     QMainWindow bare;
-    form.buildForm(&bare);
-    QStringList formCaptions = translator.requests.mid(0, captions.size());
-    QCOMPARE(formCaptions, captions);
+    bareForm.buildForm(&bare);
+    QCOMPARE(translator.requests.mid(0, captions.size()), captions);
     QCOMPARE(translator.requests.value(captions.size()), QString("ZQ_Programmer_V1.20A"));
     QCOMPARE(window.windowTitle(), QString("[ZQ_Programmer_V1.20A]"));
     QCOMPARE(window.form()->groupBox->title(), QString("[Message]"));
@@ -431,8 +367,6 @@ void MainWindowFormTest::captionsGoThroughTheTranslator()
     QCOMPARE(window.form()->lineEdit_WrSum->text(), QString("[100000]"));
     // The form on its own leaves the window's title empty.
     QCOMPARE(bare.windowTitle(), QString());
-    QCOMPARE(form.checkBox_PwrOFF->text().split('\n'),
-             QStringList({"Stop power supply to ", "the targe PCB after done"}));
 }
 
 void MainWindowFormTest::windowKeepsAGivenObjectName()
@@ -495,21 +429,19 @@ void MainWindowFormTest::programNumberAcceptsOnlyNumbersWithoutLeadingZero()
     QLineEdit *field = window.form()->lineEdit_WrSum;
     const QValidator *validator = field->validator();
     QVERIFY(validator);
-    QCOMPARE(validator->parent(), field);
     const auto check = [validator](QString text) {
         int position = text.size();
         return validator->validate(text, position);
     };
-    QCOMPARE(check("100000"), QValidator::Acceptable);
-    QCOMPARE(check("10"), QValidator::Acceptable);
-    QCOMPARE(check("99999999"), QValidator::Acceptable);
-    QCOMPARE(check("7"), QValidator::Intermediate);
-    QCOMPARE(check("0"), QValidator::Invalid);
-    QCOMPARE(check("012"), QValidator::Invalid);
-    QCOMPARE(check("12a"), QValidator::Invalid);
-    QCOMPARE(check("-12"), QValidator::Invalid);
-    QCOMPARE(check(" 12"), QValidator::Invalid);
-    QCOMPARE(check("1.5"), QValidator::Invalid);
+    const QVector<QPair<QString, QValidator::State>> cases = {
+        {"100000", QValidator::Acceptable},   {"10", QValidator::Acceptable},
+        {"99999999", QValidator::Acceptable}, {"7", QValidator::Intermediate},
+        {"0", QValidator::Invalid},           {"012", QValidator::Invalid},
+        {"12a", QValidator::Invalid},         {"-12", QValidator::Invalid},
+        {" 12", QValidator::Invalid},         {"1.5", QValidator::Invalid},
+    };
+    for (const auto &c : cases)
+        QVERIFY2(check(c.first) == c.second, qPrintable(c.first));
 
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

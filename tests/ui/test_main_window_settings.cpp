@@ -1,8 +1,9 @@
+#include "ModalBoxCloser.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
+#include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "ModalBoxCloser.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
 #include <QElapsedTimer>
 
@@ -46,11 +47,6 @@ QByteArray fileWithLines(const QStringList &lines)
     const QString end = "\n";
 #endif
     return (lines.join(end) + end).toLocal8Bit();
-}
-
-QStringList logLines(const MainWindow &window)
-{
-    return window.form()->textEdit->toPlainText().split('\n');
 }
 
 // Lines the window appends while it is destroyed, when its log panel can no longer be read.

@@ -1,8 +1,9 @@
+#include "ModalBoxCloser.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
+#include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "ModalBoxCloser.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,11 +21,6 @@ using zq::MainWindowForm;
 
 namespace
 {
-
-QStringList logLines(const MainWindow &window)
-{
-    return window.form()->textEdit->toPlainText().split('\n');
-}
 
 QStringList itemsOf(const QComboBox *box)
 {

@@ -2,11 +2,12 @@
 // bus: the first search a second after start, the list in plug order, the log lines of every
 // arrival and removal, and what the removal of the open programmer does to the device and worker.
 
+#include "ModalBoxCloser.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
+#include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "ModalBoxCloser.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
@@ -31,24 +32,6 @@ using zq::emu::FaultKind;
 
 namespace
 {
-
-// A config.ini that allows the boot update, so that removal can be seen to leave that button
-// alone, and a catalogue that knows the emulated board's flash.
-void writeWorkingFiles(const WorkingDirectory &directory)
-{
-    QFile config(directory.filePath("config.ini"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("UPBOOT:1\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n");
-    QFile catalogue(directory.filePath("Flash.ini"));
-    QVERIFY(catalogue.open(QIODevice::WriteOnly));
-    catalogue.write("[FLASH]\n0xEF4018,256,65536,W25Q128,\n");
-}
-
-QStringList logLines(const MainWindow &window)
-{
-    const QString text = window.form()->textEdit->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split('\n');
-}
 
 QStringList listed(const MainWindow &window)
 {
@@ -118,7 +101,7 @@ void WindowDevicesTest::firstSearchComesAboutASecondAfterStart()
 {
     QFETCH(int, boards);
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     QStringList plugged;
     for (int i = 0; i < boards; ++i)
         plugged.append(EmulatedBus::instance().plug(std::make_shared<Board>()));
@@ -146,7 +129,7 @@ void WindowDevicesTest::firstSearchComesAboutASecondAfterStart()
 void WindowDevicesTest::plugIsLoggedAndListed100msLater()
 {
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MainWindow window(zq::usb::makeEmulatedTransport());
     waitForFirstSearch(window);
     SearchRecorder recorder(window);
@@ -167,7 +150,7 @@ void WindowDevicesTest::plugIsLoggedAndListed100msLater()
 void WindowDevicesTest::burstOfPlugsGivesOneSearch()
 {
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MainWindow window(zq::usb::makeEmulatedTransport());
     waitForFirstSearch(window);
     SearchRecorder recorder(window);
@@ -184,7 +167,7 @@ void WindowDevicesTest::burstOfPlugsGivesOneSearch()
 void WindowDevicesTest::unplugOfAnotherBoardLeavesTheOpenOneOpen()
 {
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     const QString open = EmulatedBus::instance().plug(std::make_shared<Board>());
     const QString other = EmulatedBus::instance().plug(std::make_shared<Board>());
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -209,7 +192,7 @@ void WindowDevicesTest::unplugOfAnotherBoardLeavesTheOpenOneOpen()
 void WindowDevicesTest::unplugOfTheOpenBoardClosesItBeforeTheLogLine()
 {
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     const QString path = EmulatedBus::instance().plug(std::make_shared<Board>());
     MainWindow window(zq::usb::makeEmulatedTransport());
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{path}, 5000);
@@ -245,7 +228,7 @@ void WindowDevicesTest::unplugOfTheOpenBoardClosesItBeforeTheLogLine()
 void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
 {
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     auto board = std::make_shared<Board>();
     board->faults().arm(Fault::next(FaultKind::NoReply).onCommand('K'));
     const QString path = EmulatedBus::instance().plug(board);
@@ -270,7 +253,7 @@ void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
 void WindowDevicesTest::chosenBoardStaysChosenWhenTheListIsRefilled()
 {
     WorkingDirectory directory;
-    writeWorkingFiles(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     EmulatedBus &bus = EmulatedBus::instance();
     const QString first = bus.plug(std::make_shared<Board>());
     const QString second = bus.plug(std::make_shared<Board>());

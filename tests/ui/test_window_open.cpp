@@ -2,18 +2,19 @@
 // the log of a successful open, and every way the open or the connect can fail, with the state
 // each failure leaves.
 
+#include "ModalBoxCloser.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
+#include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "ModalBoxCloser.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
-#include "emulator/Board.h"
 #include "common/Crc32.h"
+#include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
 #include "emulator/Faults.h"
-#include "operations/Operations.h"
 #include "emulator/Frames.h"
+#include "operations/Operations.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
@@ -46,17 +47,6 @@ void writeFile(const WorkingDirectory &directory, const QString &name, const QBy
     QFile file(directory.filePath(name));
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray configWithFirstLine(const QByteArray &line)
-{
-    return line + "\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n";
-}
-
-QStringList logLines(const MainWindow &window)
-{
-    const QString text = window.form()->textEdit->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
 // The buttons an open may change, by the names the form gives them.
@@ -139,11 +129,11 @@ void WindowOpenTest::eachModeEnablesItsButtons_data()
                                         "CheckFlash"};
 
     QTest::newRow("normal work, boot update allowed")
-        << ';' << configWithFirstLine("UPBOOT:1") << 0xEF4018u << false
+        << ';' << configIni("UPBOOT:1") << 0xEF4018u << false
         << targetAndFlash + QStringList{"UpdateBoot"}
         << QStringList{opened, normal} + id + QStringList{known, done} << knownFields;
     QTest::newRow("normal work, boot update refused, flash unknown")
-        << ';' << configWithFirstLine("UPBOOT:0") << 0x112233u << true
+        << ';' << configIni("UPBOOT:0") << 0x112233u << true
         << QStringList{"UpdateTarget", "VerifyTarget"}
         << QStringList{opened, normal} + id + QStringList{done}
         << QStringList{"0x00012345", "0x112233", "0", ""};
@@ -157,17 +147,17 @@ void WindowOpenTest::eachModeEnablesItsButtons_data()
         << QStringList{"Open config.ini fail", opened, normal} + id + QStringList{known, done}
         << knownFields;
     QTest::newRow("update mcu code")
-        << '[' << configWithFirstLine("UPBOOT:1") << 0xEF4018u << false << QStringList{"UpdateAPP"}
+        << '[' << configIni("UPBOOT:1") << 0xEF4018u << false << QStringList{"UpdateAPP"}
         << QStringList{opened, mcuCode} + id + QStringList{known, done} << knownFields;
     QTest::newRow("update mcu code leaves boot update alone")
-        << '[' << configWithFirstLine("UPBOOT:0") << 0xEF4018u << true
+        << '[' << configIni("UPBOOT:0") << 0xEF4018u << true
         << QStringList{"UpdateAPP", "UpdateBoot"}
         << QStringList{opened, mcuCode} + id + QStringList{known, done} << knownFields;
     QTest::newRow("update boot, permission does not enable boot update")
-        << '+' << configWithFirstLine("UPBOOT:1") << 0xEF4018u << false << targetAndFlash
+        << '+' << configIni("UPBOOT:1") << 0xEF4018u << false << targetAndFlash
         << QStringList{opened, boot} + id + QStringList{known, done} << knownFields;
     QTest::newRow("update boot, refusal does not disable boot update")
-        << '+' << configWithFirstLine("UPBOOT:0") << 0x123456u << true
+        << '+' << configIni("UPBOOT:0") << 0x123456u << true
         << targetAndFlash + QStringList{"UpdateBoot"}
         << QStringList{opened, boot} + id + QStringList{"FlashID:  0x123456", done}
         << QStringList{"0x00012345", "0x123456", "16777216", "PARTA"};
@@ -217,7 +207,7 @@ void WindowOpenTest::eachModeEnablesItsButtons()
 void WindowOpenTest::emptyListOpensNothing()
 {
     WorkingDirectory directory;
-    writeFile(directory, "config.ini", configWithFirstLine("UPBOOT:1"));
+    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
     MainWindow window(zq::usb::makeEmulatedTransport());
     ModalBoxCloser boxes;
     QTRY_VERIFY_WITH_TIMEOUT(!window.deviceSearchTimer().isActive(), 5000);
@@ -234,7 +224,7 @@ void WindowOpenTest::emptyListOpensNothing()
 void WindowOpenTest::secondOpenOfAnOpenProgrammerShowsABox()
 {
     WorkingDirectory directory;
-    writeFile(directory, "config.ini", configWithFirstLine("UPBOOT:1"));
+    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
     writeFile(directory, "Flash.ini", catalogue);
     EmulatedBus::instance().plug(std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018)));
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -259,7 +249,7 @@ void WindowOpenTest::secondOpenOfAnOpenProgrammerShowsABox()
 void WindowOpenTest::pathGoneSinceTheSearchFailsToOpen()
 {
     WorkingDirectory directory;
-    writeFile(directory, "config.ini", configWithFirstLine("UPBOOT:1"));
+    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
     const QString path = EmulatedBus::instance().plug(std::make_shared<Board>());
     MainWindow window(zq::usb::makeEmulatedTransport());
     ModalBoxCloser boxes;
@@ -310,7 +300,7 @@ void WindowOpenTest::failedConnectLeavesTheBoardOpen()
     QFETCH(QStringList, log);
 
     WorkingDirectory directory;
-    writeFile(directory, "config.ini", configWithFirstLine("UPBOOT:1"));
+    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
     writeFile(directory, "Flash.ini", catalogue);
     auto board = std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018));
     board->faults().arm(Fault::next(fault).onCommand('K'));
@@ -341,7 +331,7 @@ void WindowOpenTest::failedConnectLeavesTheBoardOpen()
 void WindowOpenTest::failedConnectKeepsTheLastIdentity()
 {
     WorkingDirectory directory;
-    writeFile(directory, "config.ini", configWithFirstLine("UPBOOT:1"));
+    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
     writeFile(directory, "Flash.ini", catalogue);
     const QString first = EmulatedBus::instance().plug(
         std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018)));

@@ -1,11 +1,12 @@
 // Presses and close requests that reach the window while an open is still waiting for the
 // programmer's reply: they must not start a second operation in the middle of the first.
 
+#include "ModalBoxCloser.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
+#include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "ModalBoxCloser.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
@@ -29,20 +30,6 @@ using zq::emu::Fault;
 namespace
 {
 
-QStringList logLines(const MainWindow &window)
-{
-    const QString text = window.form()->textEdit->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split('\n');
-}
-
-const QStringList successfulOpen = {"Open the programmer ok...",
-                                    "Connection for normal work",
-                                    "The Board MCU&ID: 0x32F10300,0x00012345",
-                                    "Boot_Version: 0x20250128",
-                                    "App_Version:  0x20250310",
-                                    "FlashID:  0xEF4018",
-                                    "Connect the programmer successful"};
-
 } // namespace
 
 class WindowOpenBusyTest : public QObject
@@ -61,12 +48,7 @@ private:
 // A board whose connect reply takes 400 ms, where the window gives it about a second.
 void WindowOpenBusyTest::prepare(const WorkingDirectory &directory)
 {
-    QFile config(directory.filePath("config.ini"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("UPBOOT:1\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n");
-    QFile catalogue(directory.filePath("Flash.ini"));
-    QVERIFY(catalogue.open(QIODevice::WriteOnly));
-    catalogue.write("[FLASH]\n0xEF4018,256,65536,W25Q128,\n");
+    QVERIFY(writeStandardFiles(directory.path()));
     auto board = std::make_shared<Board>();
     board->faults().arm(Fault::latency(400).onCommand('K'));
     EmulatedBus::instance().plug(board);
@@ -100,14 +82,14 @@ void WindowOpenBusyTest::pressesDuringASlowConnectAreIgnored()
 
     QVERIFY(busyDuringPresses);
     QCOMPARE(logAfterPresses, QStringList{"Open the programmer ok..."});
-    QCOMPARE(logLines(window), successfulOpen);
+    QCOMPARE(logLines(window), kSuccessfulOpen);
     QCOMPARE(filesChosen, 0);
     QVERIFY(boxes.boxes().isEmpty());
     QVERIFY(!window.operationRunning());
     // Exit was dropped, not put off: the window stays.
     QTest::qWait(1000);
     QVERIFY(window.isVisible());
-    QCOMPARE(logLines(window), successfulOpen);
+    QCOMPARE(logLines(window), kSuccessfulOpen);
 
     // Idle again, the buttons work.
     window.form()->pushButton_InputMCUCode->click();

@@ -2,19 +2,20 @@
 // download it and check it, program and verify the target, then update the programmer's own
 // code and see it come back in its other mode.
 
-#include "emulator/Board.h"
-#include "common/Crc32.h"
-#include "emulator/EmulatedBus.h"
-#include "ui/MainWindow.h"
-#include "ui/MainWindowForm.h"
 #include "ModalBoxCloser.h"
+#include "SampleImages.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
+#include "common/Crc32.h"
+#include "emulator/Board.h"
+#include "emulator/EmulatedBus.h"
 #include "frontend/NumberText.h"
 #include "operations/ProgrammerState.h"
-#include "SampleImages.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowForm.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
-#include "WorkingDirectory.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -34,17 +35,6 @@ namespace
 {
 
 constexpr uint32_t kBoardMcu = 0x32F10300;
-
-QStringList logLines(const MainWindow &window)
-{
-    return window.form()->textEdit->toPlainText().split(QLatin1Char('\n'));
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray bytesOf(const std::vector<uint8_t> &data)
 {
@@ -91,9 +81,9 @@ private slots:
 void WindowOperationsTest::codeImageGoesToFlashAndTarget()
 {
     WorkingDirectory directory;
-    QVERIFY(writeFile(directory.filePath("Flash.ini"), "[FLASH]\n0xEF4018,256,65536,W25Q128,\n"));
+    QVERIFY(writeBytes(directory.filePath("Flash.ini"), kFlashIni));
     const QByteArray image = zq::samples::demoCodeImage();
-    QVERIFY(writeFile(directory.filePath("demo.bin"), image));
+    QVERIFY(writeBytes(directory.filePath("demo.bin"), image));
     std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
     ModalBoxCloser boxes;
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -144,7 +134,7 @@ void WindowOperationsTest::firmwareUpdateSwitchesTheBoardToNormalWork()
     WorkingDirectory directory;
     QVERIFY(QDir().mkpath(directory.filePath("Firmware")));
     const QByteArray app = zq::samples::programmerImage(0x20260101, kBoardMcu, 7);
-    QVERIFY(writeFile(directory.filePath("Firmware/new.app"), app));
+    QVERIFY(writeBytes(directory.filePath("Firmware/new.app"), app));
     std::shared_ptr<Board> board = plugBoard(BoardMode::McuUpdate);
     ModalBoxCloser boxes;
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -185,10 +175,10 @@ void WindowOperationsTest::firmwareUpdateSwitchesTheBoardToNormalWork()
 void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
 {
     WorkingDirectory directory;
-    QVERIFY(writeFile(directory.filePath("config.ini"), "UPBOOT:1\n"));
+    QVERIFY(writeBytes(directory.filePath("config.ini"), "UPBOOT:1\n"));
     QVERIFY(QDir().mkpath(directory.filePath("Bootware")));
     const QByteArray boot = zq::samples::programmerImage(0x20260101, kBoardMcu, 9);
-    QVERIFY(writeFile(directory.filePath("Bootware/new.boot"), boot));
+    QVERIFY(writeBytes(directory.filePath("Bootware/new.boot"), boot));
     std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
     ModalBoxCloser boxes;
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -217,7 +207,7 @@ void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
 void WindowOperationsTest::closingDuringASilentCheckEndsPromptly()
 {
     WorkingDirectory directory;
-    QVERIFY(writeFile(directory.filePath("demo.bin"), zq::samples::demoCodeImage()));
+    QVERIFY(writeBytes(directory.filePath("demo.bin"), zq::samples::demoCodeImage()));
     std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
     board->faults().arm(zq::emu::Fault::every(zq::emu::FaultKind::NoReply).onCommand('G'));
     ModalBoxCloser boxes;

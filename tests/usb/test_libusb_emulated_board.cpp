@@ -5,20 +5,21 @@
 
 #include "MockUsbBus.h"
 
-#include "emulator/Board.h"
+#include "RecordingFrontEnd.h"
 #include "common/Crc32.h"
+#include "emulator/Board.h"
 #include "emulator/Faults.h"
+#include "operations/Operations.h"
+#include "operations/Session.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "operations/Operations.h"
-#include "RecordingFrontEnd.h"
-#include "operations/Session.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
 
-#include "../ui/ModalBoxCloser.h"
-#include "../ui/WorkingDirectory.h"
+#include "ModalBoxCloser.h"
+#include "WindowLog.h"
+#include "WorkingDirectory.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -49,24 +50,6 @@ QString pathAt(int address)
     return QString("usb:1-%1/vid_5a17&pid_c0d2").arg(address);
 }
 
-void writeCatalogue(const WorkingDirectory &directory)
-{
-    QFile catalogue(directory.filePath("Flash.ini"));
-    QVERIFY(catalogue.open(QIODevice::WriteOnly));
-    catalogue.write("[FLASH]\n0xEF4018,256,65536,W25Q128,\n");
-    QFile config(directory.filePath("config.ini"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("UPBOOT:1\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n");
-}
-
-const QStringList successfulOpen = {"Open the programmer ok...",
-                                    "Connection for normal work",
-                                    "The Board MCU&ID: 0x32F10300,0x00012345",
-                                    "Boot_Version: 0x20250128",
-                                    "App_Version:  0x20250310",
-                                    "FlashID:  0xEF4018",
-                                    "Connect the programmer successful"};
-
 // The device, the worker and the operations' session as a front end other than the window
 // would hold them.
 struct Rig {
@@ -83,12 +66,6 @@ struct Rig {
     zq::test::RecordingFrontEnd ui;
     zq::ops::Session session;
 };
-
-QStringList logLines(const MainWindow &window)
-{
-    const QString text = window.form()->textEdit->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split('\n');
-}
 
 QStringList listed(const MainWindow &window)
 {
@@ -140,7 +117,7 @@ private slots:
 void LibusbEmulatedBoardTest::openIdentifyWriteAndCheck()
 {
     WorkingDirectory directory;
-    writeCatalogue(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MockUsbBus bus;
     auto board = std::make_shared<Board>();
     const int address = bus.plugProgrammer(board);
@@ -148,7 +125,7 @@ void LibusbEmulatedBoardTest::openIdentifyWriteAndCheck()
     QCOMPARE(rig.transport->findProgrammers(), QStringList{pathAt(address)});
 
     zq::ops::openProgrammer(rig.session, pathAt(address));
-    QCOMPARE(rig.ui.log, successfulOpen);
+    QCOMPARE(rig.ui.log, kSuccessfulOpen);
     QCOMPARE(rig.ui.flashInfos.last(), (QStringList{"0xEF4018", "16777216", "W25Q128"}));
     QCOMPARE(rig.session.state.boardId, board->identity().boardId);
 
@@ -176,13 +153,13 @@ void LibusbEmulatedBoardTest::openIdentifyWriteAndCheck()
 void LibusbEmulatedBoardTest::unplugWhileIdleThenReplugAtANewAddress()
 {
     WorkingDirectory directory;
-    writeCatalogue(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MockUsbBus bus;
     auto board = std::make_shared<Board>();
     const int first = bus.plugProgrammer(board);
     Rig rig(zq::usb::makeLibusbTransport());
     zq::ops::openProgrammer(rig.session, pathAt(first));
-    QCOMPARE(rig.ui.log, successfulOpen);
+    QCOMPARE(rig.ui.log, kSuccessfulOpen);
 
     bus.unplug(first);
     // The removal as every front end handles it: the open device is gone from the bus.
@@ -199,14 +176,14 @@ void LibusbEmulatedBoardTest::unplugWhileIdleThenReplugAtANewAddress()
     QTRY_COMPARE_WITH_TIMEOUT(rig.transport->findProgrammers(), QStringList{pathAt(second)}, 5000);
     rig.ui.log.clear();
     zq::ops::openProgrammer(rig.session, pathAt(second));
-    QCOMPARE(rig.ui.log, successfulOpen);
+    QCOMPARE(rig.ui.log, kSuccessfulOpen);
     QVERIFY(rig.worker.isRunning());
 }
 
 void LibusbEmulatedBoardTest::unplugWhileAReadIsPendingEndsTheConnect()
 {
     WorkingDirectory directory;
-    writeCatalogue(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MockUsbBus bus;
     auto board = std::make_shared<Board>();
     board->faults().arm(Fault::next(FaultKind::NoReply).onCommand('K'));
@@ -232,7 +209,7 @@ void LibusbEmulatedBoardTest::unplugWhileAReadIsPendingEndsTheConnect()
 void LibusbEmulatedBoardTest::windowFollowsPlugAndUnplug()
 {
     WorkingDirectory directory;
-    writeCatalogue(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MockUsbBus bus;
     MainWindow window(zq::usb::makeLibusbTransport());
     ModalBoxCloser boxes;
@@ -245,7 +222,7 @@ void LibusbEmulatedBoardTest::windowFollowsPlugAndUnplug()
     QCOMPARE(logLines(window), QStringList{"device insert:" + path.toUpper()});
 
     window.form()->pushButton_OpenDevice->click();
-    QCOMPARE(logLines(window).mid(1), successfulOpen);
+    QCOMPARE(logLines(window).mid(1), kSuccessfulOpen);
     QVERIFY(window.form()->pushButton_UpdateFlash->isEnabled());
 
     bus.unplug(address);
@@ -261,7 +238,7 @@ void LibusbEmulatedBoardTest::windowFollowsPlugAndUnplug()
 void LibusbEmulatedBoardTest::nodeWithoutPermissionNamesTheRule()
 {
     WorkingDirectory directory;
-    writeCatalogue(directory);
+    QVERIFY(writeStandardFiles(directory.path()));
     MockUsbBus bus;
     const int address = bus.plugProgrammer(std::make_shared<Board>());
     QVERIFY(bus.denyAccess(address));

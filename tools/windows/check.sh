@@ -16,6 +16,8 @@ build="$(realpath -m "${1:-build-windows}")"
 smoke="$build/smoke"
 cxx="${WIN_CXX:-x86_64-w64-mingw32-g++-posix}"
 wine="$root/tools/windows/wine.sh"
+# The Windows checks: plain C++ programs built here, beside the other tests.
+tests="$root/tests/windows"
 usb="$root/src/usb"
 
 # A prefix of our own: the user's ~/.wine is never touched.
@@ -91,20 +93,20 @@ compile() {
     out="$1"
     shift
     "$cxx" -std=c++17 -O2 -Wall -Wextra -Wpedantic -Wshadow -Werror \
-        -I"$usb" -I"$root/tools/windows" "$@" -o "$smoke/$out" \
+        -I"$root/src" -I"$root/tests/support" "$@" -o "$smoke/$out" \
         -static -static-libgcc -static-libstdc++ -lsetupapi -lwinusb -luser32
 }
 compile winusb_smoke.exe \
     "$usb/PipeDiscovery.cpp" "$usb/winusb/WinUsbCalls.cpp" "$usb/winusb/WinUsbChannel.cpp" \
-    "$root/tools/windows/winusb_smoke.cpp"
+    "$tests/winusb_smoke.cpp"
 compile setupapi_smoke.exe \
     "$usb/winusb/SetupApiCalls.cpp" "$usb/winusb/SetupApiDiscovery.cpp" \
-    "$root/tools/windows/setupapi_smoke.cpp"
+    "$tests/setupapi_smoke.cpp"
 compile device_change_smoke.exe \
     "$usb/winusb/DeviceNotificationRegistration.cpp" "$usb/winusb/DeviceChangeMessage.cpp" \
-    "$root/tools/windows/device_change_smoke.cpp"
+    "$tests/device_change_smoke.cpp"
 # Drives the windows below from inside wine: mouse, keyboard, clipboard, WM_DEVICECHANGE.
-compile window_driver.exe "$root/tools/windows/window_driver.cpp"
+compile window_driver.exe "$tests/window_driver.cpp"
 
 for program in winusb_smoke setupapi_smoke device_change_smoke; do
     run "$smoke/$program.exe" || fail "$program"
