@@ -1,10 +1,12 @@
 #include "emulator/EmulatedBus.h"
 
 #include "emulator/Board.h"
-#include "emulator/DelayedTasks.h"
 #include "emulator/EmulatedLink.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <thread>
 
 namespace zq::emu
 {
@@ -20,6 +22,79 @@ QString pathFor(unsigned address)
 }
 
 } // namespace
+
+// One background thread that runs tasks at their time: the bus's own clock for what a board
+// does by itself (leaving the bus, coming back). A task runs on this thread with no lock held.
+class DelayedTasks
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    DelayedTasks() = default;
+    ~DelayedTasks(); // drops the tasks still waiting and joins the thread
+    DelayedTasks(const DelayedTasks &) = delete;
+    DelayedTasks &operator=(const DelayedTasks &) = delete;
+
+    void schedule(Clock::time_point when, std::function<void()> task);
+
+private:
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::multimap<Clock::time_point, std::function<void()>> tasks_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+DelayedTasks::~DelayedTasks()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        tasks_.clear();
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void DelayedTasks::schedule(Clock::time_point when, std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_)
+            return;
+        tasks_.emplace(when, std::move(task));
+        if (!thread_.joinable())
+            thread_ = std::thread(&DelayedTasks::run, this);
+    }
+    wake_.notify_all();
+}
+
+void DelayedTasks::run()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (tasks_.empty()) {
+            wake_.wait(lock);
+            continue;
+        }
+        const auto first = tasks_.begin();
+        // A copy: the wait reads the time again after it wakes, and by then the destructor may
+        // have dropped the task that held it.
+        const Clock::time_point due = first->first;
+        if (due > Clock::now()) {
+            wake_.wait_until(lock, due);
+            continue;
+        }
+        std::function<void()> task = std::move(first->second);
+        tasks_.erase(first);
+        lock.unlock();
+        task();
+        lock.lock();
+    }
+}
 
 struct EmulatedBus::Slot {
     QString path;

@@ -1,7 +1,7 @@
 #include "emulator/FlashMemory.h"
 
+#include "common/ByteOrder.h"
 #include "common/Crc32.h"
-#include "emulator/ByteOrder.h"
 
 #include <algorithm>
 
