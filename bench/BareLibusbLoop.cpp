@@ -1,7 +1,7 @@
 #include "BareLibusbLoop.h"
 
+#include "common/Crc32.h"
 #include "protocol/CommandFrame.h"
-#include "protocol/ReplyCheck.h"
 
 #include <libusb.h>
 
@@ -35,7 +35,15 @@ libusb_device_handle *openAt(libusb_context *context, int address)
     return handle;
 }
 
-// One frame out, one reply packet in; true when the reply has the length of a block reply.
+// The CRC checks answer with progress packets (status 1 in byte 8) before their verdict.
+bool isCheck(const Frame &frame)
+{
+    const uint8_t letter = frame[2];
+    return letter == 'G' || letter == 'I' || letter == 'L';
+}
+
+// One frame out, its reply in (a check's progress packets first); true when the reply has the
+// length of a block reply.
 bool exchange(libusb_device_handle *handle, const Frame &frame)
 {
     int moved = 0;
@@ -43,10 +51,13 @@ bool exchange(libusb_device_handle *handle, const Frame &frame)
                              int(frame.size()), &moved, kTimeoutMs) != LIBUSB_SUCCESS)
         return false;
     uint8_t reply[512];
-    if (libusb_bulk_transfer(handle, kInPipe, reply, sizeof reply, &moved, kTimeoutMs) !=
-        LIBUSB_SUCCESS)
-        return false;
-    return moved >= protocol::kReplySize;
+    do {
+        if (libusb_bulk_transfer(handle, kInPipe, reply, sizeof reply, &moved, kTimeoutMs) !=
+                LIBUSB_SUCCESS ||
+            moved < protocol::kReplySize)
+            return false;
+    } while (isCheck(frame) && reply[8] == 1);
+    return true;
 }
 
 } // namespace
@@ -78,31 +89,51 @@ BareRun runBareLibusbLoop(int address, const std::vector<Frame> &setUp,
     return run;
 }
 
+std::vector<uint8_t> blockContent(uint32_t address, int length)
+{
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t((address + i) * 13);
+    return bytes;
+}
+
+Frame blockFrame(uint8_t letter, uint32_t address, int length)
+{
+    const std::vector<uint8_t> block = blockContent(address, length);
+    Frame frame(protocol::kMaxFrameLength);
+    frame.resize(
+        size_t(protocol::buildBlockFrame(frame.data(), letter, address, block.data(), length)));
+    return frame;
+}
+
 std::vector<Frame> blockFrames(uint8_t letter, uint32_t base, int imageSize)
 {
     std::vector<Frame> frames;
-    std::vector<uint8_t> block(protocol::kMaxBlockLength);
-    for (int offset = 0; offset < imageSize; offset += protocol::kMaxBlockLength) {
-        for (size_t i = 0; i < block.size(); ++i)
-            block[i] = uint8_t((size_t(offset) + i) * 13);
-        Frame frame(protocol::kMaxFrameLength);
-        const int length = protocol::buildBlockFrame(frame.data(), letter, base + uint32_t(offset),
-                                                     block.data(), protocol::kMaxBlockLength);
-        frame.resize(size_t(length));
-        frames.push_back(std::move(frame));
-    }
+    for (int offset = 0; offset < imageSize; offset += protocol::kMaxBlockLength)
+        frames.push_back(blockFrame(letter, base + uint32_t(offset), protocol::kMaxBlockLength));
     return frames;
 }
 
-Frame swdInitFrame()
+Frame swdFrame(SwdStep step)
 {
     Frame frame(protocol::kFixedFrameLength);
     protocol::startFixedFrame(frame.data(), 'A');
     frame[3] = 'S';
     frame[4] = 'W';
     frame[5] = 'D';
-    frame[6] = '0';
+    frame[6] = step == SwdStep::Init ? '0' : '1';
+    if (step == SwdStep::Run)
+        frame[12] = 'U';
     frame.resize(size_t(protocol::sealFixedFrame(frame.data())));
+    return frame;
+}
+
+Frame checkFrame(uint8_t letter, uint32_t start, uint32_t length)
+{
+    const std::vector<uint8_t> written = blockContent(start, int(length));
+    const uint32_t crc = crc32(written.data(), written.size());
+    Frame frame(protocol::kFixedFrameLength);
+    frame.resize(size_t(protocol::buildCheckFrame(frame.data(), letter, start, length, crc)));
     return frame;
 }
 

@@ -25,8 +25,18 @@ BareRun runBareLibusbLoop(int address, const std::vector<Frame> &setUp,
 
 // The frames of the two block commands the operations send, for an image of the given size:
 // SWD writes ('F') for a program run, SPI flash writes ('H') for a download, each block whole.
+// (What each operation sends around them is put together by the benchmark.)
 std::vector<Frame> blockFrames(uint8_t letter, uint32_t base, int imageSize);
-// The SWD init frame that brings the target's link up before SWD writes.
-Frame swdInitFrame();
+// The SWD frame that brings the target's link up before SWD writes (init) or starts the target
+// once it is written (run).
+enum class SwdStep { Init, Run };
+Frame swdFrame(SwdStep step);
+// The block frames carry blockContent(address, length): a pattern that depends on the address.
+std::vector<uint8_t> blockContent(uint32_t address, int length);
+// The fixed frame of a CRC check over length bytes from start ('G' target flash, 'I' SPI flash)
+// that expects what blockFrame wrote there.
+Frame checkFrame(uint8_t letter, uint32_t start, uint32_t length);
+// One block frame of length bytes at address.
+Frame blockFrame(uint8_t letter, uint32_t address, int length);
 
 } // namespace zq::bench

@@ -24,10 +24,11 @@ inline int benchMcuTypeIndex()
     return protocol::indexForTargetId(emu::TargetConfig{}.targetId);
 }
 
-// The device path the libusb transport gives the programmer at bus 1 and this address.
+// The device path the libusb transport gives the programmer the mock bus plugs at bus 1 and this
+// address (the mock puts it on the root hub's port of the same number).
 inline QString libusbPathAt(int address)
 {
-    return QStringLiteral("usb:001-%1/vid_5a17&pid_c0d2").arg(address, 3, 10, QLatin1Char('0'));
+    return QStringLiteral("usb:1-%1/vid_5a17&pid_c0d2").arg(address);
 }
 
 } // namespace zq::bench

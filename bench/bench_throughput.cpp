@@ -32,7 +32,8 @@ namespace
 {
 
 constexpr int kImageSize = 1 << 20;
-constexpr int kRuns = 5;
+constexpr int kRuns = 9;
+constexpr int kMessageBlockSize = 512;
 constexpr uint32_t kCodeFlashAddress = 0x10000;
 
 // Median rate of several runs in MB/s; 0 when any run failed.
@@ -46,15 +47,42 @@ public:
     }
     void add(const TimedRun &run) { add(run.ok, run.seconds); }
     double median() const { return ok_ ? zq::bench::median(rates_) : 0.0; }
+    // The median of run-by-run ratios to the yardstick's runs taken beside them: a slow spell of
+    // the machine then falls on both sides of one ratio instead of on one side of the medians.
+    double medianRatio(const RateSamples &yardstick) const
+    {
+        if (!ok_ || !yardstick.ok_ || rates_.size() != yardstick.rates_.size())
+            return 0.0;
+        std::vector<double> ratios;
+        for (size_t i = 0; i < rates_.size(); ++i)
+            ratios.push_back(yardstick.rates_[i] > 0.0 ? rates_[i] / yardstick.rates_[i] : 0.0);
+        return zq::bench::median(ratios);
+    }
 
 private:
     bool ok_ = true;
     std::vector<double> rates_;
 };
 
-double ratio(double a, double b)
+// The frames each operation sends in its timed part, in its order, so that the yardstick does
+// the same exchanges (the board's CRC checks over the whole image included).
+std::vector<Frame> programSequence()
 {
-    return b > 0.0 ? a / b : 0.0;
+    std::vector<Frame> frames{swdFrame(SwdStep::Init)};
+    for (Frame &block : blockFrames('F', 0, kImageSize))
+        frames.push_back(std::move(block));
+    frames.push_back(checkFrame('G', 0, kImageSize));
+    frames.push_back(swdFrame(SwdStep::Run));
+    return frames;
+}
+
+std::vector<Frame> downloadSequence()
+{
+    std::vector<Frame> frames = blockFrames('H', kCodeFlashAddress, kImageSize);
+    frames.push_back(checkFrame('I', kCodeFlashAddress, kImageSize));
+    frames.push_back(blockFrame('H', 0, kMessageBlockSize));
+    frames.push_back(checkFrame('I', 0, kMessageBlockSize));
+    return frames;
 }
 
 // Opens the programmer at path on a fresh rig and hands the rig to use; false when it would not
@@ -95,17 +123,15 @@ void measureLibusb(const QByteArray &image, const std::string &suffix)
     MockUsbBus bus;
     const int address = bus.plugProgrammer(benchBoard());
     const QString path = libusbPathAt(address);
-    const std::vector<Frame> programFrames = blockFrames('F', 0, kImageSize);
-    const std::vector<Frame> downloadFrames = blockFrames('H', kCodeFlashAddress, kImageSize);
+    const std::vector<Frame> programFrames = programSequence();
+    const std::vector<Frame> downloadFrames = downloadSequence();
     RateSamples bareProgram;
     RateSamples bareDownload;
     RateSamples program;
     RateSamples download;
-    RateSamples programBlocks;
-    RateSamples downloadBlocks;
     // Runs of the two take turns, so that a slow spell of the machine falls on both.
     for (int run = 0; run < kRuns; ++run) {
-        const BareRun bare = runBareLibusbLoop(address, {swdInitFrame()}, programFrames);
+        const BareRun bare = runBareLibusbLoop(address, {}, programFrames);
         bareProgram.add(bare.ok, bare.seconds);
         const BareRun bareWrites = runBareLibusbLoop(address, {}, downloadFrames);
         bareDownload.add(bareWrites.ok, bareWrites.seconds);
@@ -113,35 +139,23 @@ void measureLibusb(const QByteArray &image, const std::string &suffix)
             withOpenProgrammer(zq::usb::makeLibusbTransport, path, [&](ProgrammerRig &rig) {
                 const TimedRun programmed = timeProgramRun(rig, image);
                 program.add(programmed);
-                programBlocks.add(programmed.ok, programmed.blockSeconds);
                 const TimedRun downloaded = timeDownload(rig, image);
                 download.add(downloaded);
-                downloadBlocks.add(downloaded.ok, downloaded.blockSeconds);
             });
         if (!opened) {
             program.add(false, 0);
             download.add(false, 0);
-            programBlocks.add(false, 0);
-            downloadBlocks.add(false, 0);
         }
     }
     printFigure("bare_libusb_program_mbps" + suffix, bareProgram.median());
     printFigure("bare_libusb_download_mbps" + suffix, bareDownload.median());
     printFigure("libusb_program_mbps" + suffix, program.median());
     printFigure("libusb_download_mbps" + suffix, download.median());
-    const double programRatio = ratio(program.median(), bareProgram.median());
-    const double downloadRatio = ratio(download.median(), bareDownload.median());
+    const double programRatio = program.medianRatio(bareProgram);
+    const double downloadRatio = download.medianRatio(bareDownload);
     printFigure("libusb_program_vs_bare" + suffix, programRatio, 3);
     printFigure("libusb_download_vs_bare" + suffix, downloadRatio, 3);
     printFigure("libusb_vs_bare" + suffix, std::min(programRatio, downloadRatio), 3);
-    // The block writes alone, the very exchanges of the bare loop: what the program's channel
-    // (worker, hand-over, event thread) costs per exchange, without the operations' own checks.
-    printFigure("libusb_program_blocks_mbps" + suffix, programBlocks.median());
-    printFigure("libusb_download_blocks_mbps" + suffix, downloadBlocks.median());
-    const double programBlocksRatio = ratio(programBlocks.median(), bareProgram.median());
-    const double downloadBlocksRatio = ratio(downloadBlocks.median(), bareDownload.median());
-    printFigure("libusb_blocks_vs_bare" + suffix, std::min(programBlocksRatio, downloadBlocksRatio),
-                3);
 }
 
 } // namespace
