@@ -56,20 +56,22 @@ public:
 struct OperationRig {
     std::shared_ptr<emu::Board> board;
     QString path;
-    UsbDevice device{usb::makeEmulatedTransport()};
-    USB_BURN_CTRL burnCtrl; // declared after the device: stopped before it goes
     OperationFrontEnd frontEnd;
-    ops::Session session{device, burnCtrl, frontEnd};
+    ops::ProgrammerLink link{usb::makeEmulatedTransport(), frontEnd};
+    UsbDevice &device = link.device();
+    USB_BURN_CTRL &burnCtrl = link.worker();
+    ops::Session &session = link.session();
     QTemporaryDir files;
 
     explicit OperationRig(const emu::BoardIdentity &identity = {},
                           const emu::TargetConfig &target = {})
         : board(std::make_shared<emu::Board>(identity, target))
     {
+        // Losing the board is the tests' business (loseProgrammer), not the link's.
+        link.setDeviceNewsHandler([](bool, const QString &) {});
         path = emu::EmulatedBus::instance().plug(board);
         if (!device.open(path))
             qFatal("the emulated board could not be opened");
-        burnCtrl.device = &device;
         burnCtrl.start();
         takeIdentity();
     }

@@ -53,18 +53,20 @@ QString pathAt(int address)
 // The device, the worker and the operations' session as a front end other than the window
 // would hold them.
 struct Rig {
+    // The device news is left to the tests, which pull the board themselves.
     explicit Rig(std::shared_ptr<zq::usb::UsbTransport> bus)
-        : transport(std::move(bus)), device(transport), session(device, worker, ui)
+        : link(std::move(bus), ui), transport(link.sharedTransport()), device(link.device()),
+          worker(link.worker()), session(link.session())
     {
-        worker.device = &device;
+        link.setDeviceNewsHandler([](bool, const QString &) {});
     }
-    ~Rig() { zq::ops::stopProgrammer(session); }
 
-    std::shared_ptr<zq::usb::UsbTransport> transport;
-    UsbDevice device;
-    USB_BURN_CTRL worker;
     zq::test::RecordingFrontEnd ui;
-    zq::ops::Session session;
+    zq::ops::ProgrammerLink link;
+    const std::shared_ptr<zq::usb::UsbTransport> &transport;
+    UsbDevice &device;
+    USB_BURN_CTRL &worker;
+    zq::ops::Session &session;
 };
 
 QStringList listed(const MainWindow &window)
