@@ -1,12 +1,13 @@
-#include "protocol/CommandSet.h"
 #include "FakeUsb.h"
 #include "RecordingFrontEnd.h"
 #include "Replies.h"
 #include "ScriptedWorker.h"
+#include "protocol/CommandSet.h"
 #include "protocol/Transaction.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <functional>
@@ -150,6 +151,38 @@ private slots:
                 QCOMPARE(ctrl.rxRequest.load(), uint8_t(0));
             }
         }
+    }
+
+    // The developer log says nothing until its rule turns it on; then it names the frame and the
+    // wait that gave up. The user's log is the same either way.
+    void developerLogIsSilentUntilItsRuleTurnsItOn()
+    {
+        static QStringList developerLines;
+        developerLines.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &at, const QString &text) {
+                if (QByteArray(at.category).startsWith("zq."))
+                    developerLines << QString::fromLatin1(at.category) + ": " + text;
+            });
+        const auto checkWithoutReply = [] {
+            USB_BURN_CTRL ctrl;
+            RecordingFrontEnd frontEnd;
+            SilentBoard board{ctrl, true};
+            TestClock clock([&] { board(); }, [] { return true; });
+            CommandSet commands(ctrl, frontEnd, clock);
+            const int result = commands.CMD_CHECK_EFLASH(0x600D, 0, 0x8000);
+            return result == -2 && frontEnd.log.isEmpty();
+        };
+        QVERIFY(checkWithoutReply());
+        const QStringList silent = developerLines;
+        QLoggingCategory::setFilterRules(QStringLiteral("zq.*.debug=true"));
+        const bool sameUserLog = checkWithoutReply();
+        QLoggingCategory::setFilterRules(QString());
+        qInstallMessageHandler(previous);
+        QVERIFY(silent.isEmpty());
+        QVERIFY(sameUserLog);
+        QCOMPARE(developerLines, (QStringList{"zq.protocol: frame out: 'L', 36 bytes, request 1",
+                                              "zq.protocol: 'L' reply: timed out after 10000 ms"}));
     }
 
     // A lost device ends the wait at once, with the result of a wait that runs out.
