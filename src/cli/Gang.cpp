@@ -133,10 +133,16 @@ private:
                          [this, &member](int code, QProcess::ExitStatus status) {
                              finished(member, status == QProcess::NormalExit ? code : -1);
                          });
+        // A zqprog that never started never finishes either.
+        QObject::connect(process, &QProcess::errorOccurred,
+                         [this, &member](QProcess::ProcessError error) {
+                             if (error == QProcess::FailedToStart)
+                                 finished(member, -1);
+                         });
         member.clock.start();
+        ++running_;
         process->start(QCoreApplication::applicationFilePath(),
                        childArguments(options_, member.selector));
-        ++running_;
     }
 
     void readOutput(Member &member)
@@ -223,14 +229,24 @@ private:
     }
 
     // Ctrl-C at a terminal reaches every zqprog of the group; a signal sent to this one alone
-    // is passed on, so each board stops after its frame in flight.
+    // is passed on, so each board stops after its frame in flight. (A Windows console gives
+    // its Ctrl-C to every program attached to it.)
     void passOnInterruptions()
     {
         const int count = interruptCount();
         for (; forwarded_ < count; ++forwarded_)
             for (Member &member : members_)
                 if (member.process && member.process->state() == QProcess::Running)
-                    ::kill(pid_t(member.process->processId()), SIGINT);
+                    interrupt(member.process->processId());
+    }
+
+    static void interrupt(qint64 processId)
+    {
+#if defined(_WIN32)
+        Q_UNUSED(processId);
+#else
+        ::kill(pid_t(processId), SIGINT);
+#endif
     }
 
     static QString tagged(const Member &member, const QString &line)
