@@ -43,17 +43,17 @@ public:
     }
 
     // Until a progress line shows blocks on their way (the write has begun).
-    bool waitForProgress()
+    bool waitForProgress() { return waitFor(QRegularExpression("Progress: [1-9][0-9]?%")); }
+
+    bool waitFor(const QRegularExpression &pattern)
     {
         QElapsedTimer clock;
         clock.start();
         while (!clock.hasExpired(30000)) {
-            process.waitForReadyRead(100);
             out += process.readAllStandardOutput();
-            if (QRegularExpression("Progress: [1-9][0-9]?%")
-                    .match(QString::fromUtf8(out))
-                    .hasMatch())
+            if (pattern.match(QString::fromUtf8(out)).hasMatch())
                 return true;
+            process.waitForReadyRead(100);
             if (process.state() == QProcess::NotRunning)
                 return false;
         }
@@ -130,6 +130,31 @@ private slots:
         // So the interruption can be rehearsed: the image is not there as a whole.
         QFile::remove(work.board() + "/faults.ini");
         QCOMPARE(work.run({work.emulated(), "check", "big.bin"}).exitCode, 1);
+    }
+
+    // With --all, a signal to zqprog reaches every board's zqprog: each stops after its frame in
+    // flight, and the summary says so.
+    void aSignalStopsEveryBoardOfAGang()
+    {
+        WorkFolder work;
+        writeAll(work.path("big.bin"), slowImage());
+        QStringList boards;
+        for (const QString name : {"b1", "b2"}) {
+            QDir(work.folder.path()).mkpath(name);
+            writeAll(work.path(name + "/faults.ini"), "latency * every 100\n");
+            boards << "--emulated=" + work.path(name);
+        }
+        RunningZqprog running(
+            work, boards + QStringList{"download", "big.bin", "--mcu", "ZQ318", "--all"});
+        QVERIFY(running.waitFor(QRegularExpression("\\[0x00012345\\] Start to download")));
+        QVERIFY(running.waitFor(QRegularExpression("\\[0x00012346\\] Start to download")));
+        running.signal(SIGINT);
+        const ZqprogRun run = running.finish();
+        QCOMPARE(run.exitCode, 130);
+        for (const QString id : {"0x00012345", "0x00012346"}) {
+            QVERIFY2(run.out.contains("[" + id + "] interrupted"), qPrintable(run.out.join('\n')));
+            QVERIFY(!run.out.filter(QRegularExpression("^" + id + " +interrupted ")).isEmpty());
+        }
     }
 
     void theFirstCtrlCDuringABootUpdateIsRefused()
