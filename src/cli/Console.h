@@ -109,27 +109,6 @@ private:
     int signalsWarned_ = 0;
 };
 
-} // namespace zq::cli
-
-class UsbDevice;
-class USB_BURN_CTRL;
-
-namespace zq
-{
-class FrontEnd;
-namespace usb
-{
-class UsbTransport;
-}
-namespace ops
-{
-struct Session;
-}
-} // namespace zq
-
-namespace zq::cli
-{
-
 // What the window owns for its operations, owned by the console too: the device, the worker, the
 // session over them, and the device news, which reach the operations on this thread while they
 // let the event loop run, as the window's do.
