@@ -198,6 +198,8 @@ BoardProbe probeBoard(const std::shared_ptr<usb::UsbTransport> &transport, const
     BoardProbe probe;
     probe.path = path;
     probe.port = portOfPath(path);
+    // Its own device, worker and session rather than a ProgrammerLink: a link takes the bus's
+    // device news, which the session waiting for a restarting board must go on hearing.
     Discard quiet;
     ProbeFrontEnd frontEnd(quiet, stop);
     UsbDevice device(transport);
