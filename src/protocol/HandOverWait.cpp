@@ -1,5 +1,6 @@
 #include "protocol/HandOverWait.h"
 
+#include "common/ThreadLatency.h"
 #include "usb/UsbBurnCtrl.h"
 
 namespace zq::protocol
@@ -24,6 +25,8 @@ HandOverWait::Clock::time_point HandOverWait::now() const
 void HandOverWait::block(USB_BURN_CTRL &worker, Clock::duration limit,
                          const std::function<bool()> &ready)
 {
+    // Woken by the worker's signal, this thread should run at once, busy machine or not.
+    const common::ShortTimeSlices promptWakeUp;
     worker.waitForWorker(limit, ready);
 }
 

@@ -1,6 +1,7 @@
 #include "usb/UsbBurnCtrl.h"
 
 #include "common/DeveloperLog.h"
+#include "common/ThreadLatency.h"
 #include "usb/UsbDevice.h"
 
 // QThread tells the end of run() to isRunning() and wait() through Qt's own lock, which the
@@ -241,6 +242,7 @@ bool USB_BURN_CTRL::dropPacket(int received, const uint8_t *packet)
 
 void USB_BURN_CTRL::run()
 {
+    zq::common::requestShortTimeSlices();
     stopRequest.store(0, kRelease);
     for (;;) {
         waitForWork();
