@@ -73,6 +73,7 @@ const QList<OptionRule> &optionRules()
         {"json", Value::None, {}},
         {"log", Value::Required, {}},
         {"no-progress", Value::None, {}},
+        {"verbose", Value::None, {}},
         {"flash-ini", Value::Required, {}},
         {"mcu", Value::Required, {Command::Download}},
         {"number", Value::Required, {Command::Download}},
@@ -223,6 +224,7 @@ QString takeValues(const Scan &scan, Options &options)
     options.json = values.contains(QStringLiteral("json"));
     options.logFile = values.value(QStringLiteral("log"));
     options.noProgress = values.contains(QStringLiteral("no-progress"));
+    options.verbose = values.contains(QStringLiteral("verbose"));
     options.flashIni = values.value(QStringLiteral("flash-ini"));
     options.keepPower = values.contains(QStringLiteral("keep-power"));
     options.allowBootUpdate = values.contains(QStringLiteral("allow-boot-update"));

@@ -48,6 +48,7 @@ struct Options {
     QStringList emulatedStateFolders;
     bool json = false;
     bool noProgress = false;
+    bool verbose = false; // the developer log on stderr
     QString logFile;
     QString flashIni;      // --flash-ini; empty: searched for (findFlashIni, Subcommands.h)
     QStringList arguments; // as given, for the log file's record of the run

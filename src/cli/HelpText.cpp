@@ -31,6 +31,8 @@ Options for every subcommand:
   --json                one JSON object per line on stdout (log, progress, message, result)
   --log FILE            also append every line, with date, time and board id, to FILE
   --no-progress         no progress bar or progress lines
+  --verbose             also the developer log on standard error: frames out, replies in,
+                        time-outs, cancellations (as QT_LOGGING_RULES="zq.*.debug=true")
   --flash-ini FILE      the flash catalogue to use
   --version             zqprog's version and the build it is
   -h, --help            this help, or a subcommand's help: zqprog program --help

@@ -8,6 +8,7 @@
 #include "cli/Subcommands.h"
 
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 
 namespace zq::cli
 {
@@ -93,6 +94,12 @@ int showVersion(bool json)
     return Success;
 }
 
+// Every layer's developer log category, on stderr through Qt's message handler.
+void showDeveloperLog()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("zq.*.debug=true"));
+}
+
 } // namespace
 
 int runZqprog(const QStringList &arguments)
@@ -110,6 +117,8 @@ int runZqprog(const QStringList &arguments)
     const std::unique_ptr<Output> output = makeOutput(parsed.options, &error);
     if (!output)
         return usageError(error, parsed.options.json);
+    if (parsed.options.verbose)
+        showDeveloperLog();
     installInterruptHandlers();
     QElapsedTimer clock;
     clock.start();

@@ -68,6 +68,20 @@ private slots:
         QVERIFY(texts.contains("0x00012345 Program target is OK!!!!!!"));
     }
 
+    // The developer log goes to stderr only: the user's lines and the JSON stay as they are.
+    void verboseAddsTheDeveloperLogOnStandardErrorOnly()
+    {
+        WorkFolder work;
+        const ZqprogRun plain = work.run({work.emulated(), "check", "demo.bin"});
+        const ZqprogRun verbose = work.run({"--verbose", work.emulated(), "check", "demo.bin"});
+        QCOMPARE(verbose.exitCode, plain.exitCode);
+        QCOMPARE(verbose.log(), plain.log());
+        QVERIFY2(!plain.err.contains("zq."), qPrintable(plain.err));
+        for (const char *expected :
+             {"zq.usb: opened", "zq.protocol: frame out: 'K'", "zq.protocol: reply in: 'Y'"})
+            QVERIFY2(verbose.err.contains(expected), qPrintable(verbose.err));
+    }
+
     void aLogFileThatCannotBeWrittenFailsTheRun()
     {
         if (!QFileInfo::exists("/dev/full"))
