@@ -212,7 +212,7 @@ BoardProbe probeBoard(const std::shared_ptr<usb::UsbTransport> &transport, const
     probe.connectCode = code;
     if (code == 0) {
         probe.boardId = session.state.boardId;
-        probe.mode = session.state.connectionMode;
+        probe.mode = int(session.state.connectionMode);
         probe.bootVersion = session.state.bootVersion;
         probe.appVersion = session.state.appVersion;
     }

@@ -155,7 +155,7 @@ namespace
 
 QString reportsMode(const ops::ProgrammerState &state)
 {
-    return QStringLiteral("; it reports ") + modeText(state.connectionMode);
+    return QStringLiteral("; it reports ") + modeText(int(state.connectionMode));
 }
 
 QString notInModeFor(Command command, const QString &needed, const ops::ProgrammerState &state)
@@ -244,8 +244,8 @@ void addField(CommandResult &result, const QString &label, const QString &key, c
 void reportIdentity(const QString &path, const ops::ProgrammerState &state, CommandResult &result)
 {
     addField(result, QStringLiteral("Device"), QStringLiteral("device"), path);
-    addField(result, QStringLiteral("Mode"), QStringLiteral("mode"), modeKey(state.connectionMode),
-             modeText(state.connectionMode));
+    addField(result, QStringLiteral("Mode"), QStringLiteral("mode"),
+             modeKey(int(state.connectionMode)), modeText(int(state.connectionMode)));
     addField(result, QStringLiteral("Boot version"), QStringLiteral("bootVersion"),
              qint64(state.bootVersion), toHexText(state.bootVersion, 8));
     addField(result, QStringLiteral("App version"), QStringLiteral("appVersion"),
@@ -334,7 +334,7 @@ CommandResult followRestart(CommandResult result, ConsoleSession &console, Outpu
     const int opened = ops::openProgrammer(console.session(), path);
     if (opened != 0)
         return openFailed(result, console, path, opened);
-    const int mode = console.session().state.connectionMode;
+    const int mode = int(console.session().state.connectionMode);
     output.note(QStringLiteral("the programmer is back at ") + path + QStringLiteral(", in ") +
                 modeText(mode));
     result.details.insert(QStringLiteral("device"), path);

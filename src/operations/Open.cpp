@@ -79,7 +79,7 @@ void takeIdentity(Session &session, const protocol::ConnectReply &reply)
 {
     ProgrammerState &state = session.state;
     FrontEnd &ui = session.frontEnd;
-    state.connectionMode = int(reply.connectionMode);
+    state.connectionMode = reply.connectionMode;
     ui.appendLog(connectionModeLine(reply.connectionMode));
     state.appVersion = reply.appVersion;
     state.bootVersion = reply.bootVersion;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/CommandSet.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -11,9 +13,8 @@ namespace zq::ops
 // steer the operations, and the code and update images read last. The window (or the console)
 // keeps one; the operations read and write it.
 struct ProgrammerState {
-    // Identity, from the last successful connect. connectionMode: a protocol::ConnectionMode,
-    // kept as its number (UpdateMcuCode, 0, also before any connect).
-    int connectionMode = 0;
+    // Identity, from the last successful connect; the mode is UpdateMcuCode also before any.
+    protocol::ConnectionMode connectionMode = protocol::ConnectionMode::UpdateMcuCode;
     uint32_t bootVersion = 0;
     uint32_t appVersion = 0;
     uint32_t boardMcu = 0;

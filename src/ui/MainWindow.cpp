@@ -165,7 +165,7 @@ void MainWindow::resetShellState()
     zq::ops::ProgrammerState &shared = link->session().state;
     shared.flashKnown = 0;
     shared.bootUpdateEnabled = 0;
-    shared.connectionMode = 0;
+    shared.connectionMode = zq::protocol::ConnectionMode::UpdateMcuCode;
     shared.updateLength = 0;
     shared.updateCrc = 0;
     shared.codeFlashAddress = 0x10000;

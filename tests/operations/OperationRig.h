@@ -81,9 +81,10 @@ struct OperationRig {
     {
         const emu::BoardIdentity identity = board->identity();
         ops::ProgrammerState &state = session.state;
-        state.connectionMode = identity.mode == emu::BoardMode::McuUpdate ? 0
-                               : identity.mode == emu::BoardMode::Normal  ? 1
-                                                                          : 2;
+        using Mode = protocol::ConnectionMode;
+        state.connectionMode = identity.mode == emu::BoardMode::McuUpdate ? Mode::UpdateMcuCode
+                               : identity.mode == emu::BoardMode::Normal  ? Mode::NormalWork
+                                                                          : Mode::UpdateBoot;
         state.appVersion = identity.appVersion;
         state.bootVersion = identity.bootVersion;
         state.boardMcu = identity.boardMcu;
