@@ -39,12 +39,12 @@ struct Session {
     ProgrammerState state;
 };
 
-// The one owner of a front end's device, its worker and the session over them (the window,
-// zqprog, the benchmarks and the test rigs each keep one). It brings the bus's device news,
-// which arrives on a thread of the bus's own, to the thread it was made on, where the operations
-// run and let the event loop turn; and it tears down in the one safe order: news off, device
-// closed (ending a transfer the board never finishes), worker stopped once, then the session,
-// the worker and the device.
+// The one owner of a front end's device, its worker and the session over them (the window and
+// zqprog each keep one). It brings the bus's device news, which arrives on a thread of the
+// bus's own, to the thread it was made on, where the operations run and let the event loop
+// turn; and it tears down in the one safe order: news off, device closed (ending a transfer the
+// board never finishes), worker stopped once, then the session, the worker and the device. It
+// takes the bus's listener, so one bus serves one link.
 class ProgrammerLink
 {
 public:
