@@ -12,8 +12,8 @@
 // a flags byte, a 16-bit big-endian length and that many bytes. Flag bit 0 mends the frame the
 // way a correct host would frame it (start bytes, block length field, CRC); with bit 1 also set,
 // bits 2..5 pick the command letter and its fixed-frame tag.
-#include "Board.h"
-#include "Crc32.h"
+#include "emulator/Board.h"
+#include "common/Crc32.h"
 #include "FuzzCheck.h"
 
 #include <algorithm>

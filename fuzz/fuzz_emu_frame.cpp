@@ -2,8 +2,8 @@
 // reads only the bytes it is given, accepts a frame only in its exact form, and what it hands on
 // is a faithful copy of the frame's fields. A second pass mends the start bytes and the CRC so
 // that the checks after them see as many frames as the ones before.
-#include "CommandFrame.h"
-#include "Crc32.h"
+#include "emulator/Frames.h"
+#include "common/Crc32.h"
 #include "FuzzCheck.h"
 
 #include <algorithm>

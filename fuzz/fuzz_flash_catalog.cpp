@@ -1,6 +1,6 @@
 // A whole Flash.ini as it may lie on disk: any bytes, any line ends, header lines anywhere. The
 // lookup must give the entry of the first line, in file order, that the line parser matches.
-#include "FlashCatalog.h"
+#include "config/FlashCatalog.h"
 #include "FuzzCheck.h"
 
 #include <QByteArray>

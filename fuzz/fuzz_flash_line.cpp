@@ -1,7 +1,7 @@
 // One Flash.ini line, whatever a user's editor left in it. The parser must read nothing beyond
 // the line, and what it reports must agree with a plain reading of the comma-separated fields:
 // the id, two factors whose product is the size, and a name of printable characters.
-#include "FlashCatalog.h"
+#include "config/FlashCatalog.h"
 #include "FuzzCheck.h"
 
 #include <QByteArray>

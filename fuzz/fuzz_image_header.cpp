@@ -2,8 +2,8 @@
 // the entry-address check must read only the image's bytes, take a missing byte as zero, and
 // judge the entry address by the two regions the check knows.
 #include "FuzzCheck.h"
-#include "ImageHeader.h"
-#include "Operations.h"
+#include "config/ImageHeader.h"
+#include "operations/Operations.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 // config.ini as it may be found: any bytes, any line ends, any length. Reading must fill the
 // fields in line order only, and what the program writes back must read back the same.
 #include "FuzzCheck.h"
-#include "SettingsFile.h"
+#include "config/SettingsFile.h"
 
 #include <QByteArray>
 #include <QString>

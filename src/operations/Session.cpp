@@ -50,7 +50,7 @@ void ProgrammerLink::setDeviceNewsHandler(DeviceNews handler)
 
 void ProgrammerLink::deliver(bool arrived, const QString &name)
 {
-    qCDebug(zqOperations) << (arrived ? "device arrived:" : "device removed:") << name;
+    qCDebug(zqOperations, "device %s: %s", arrived ? "arrived" : "removed", qPrintable(name));
     if (handler_)
         handler_(arrived, name);
     else if (arrived)

@@ -27,7 +27,7 @@ bool UsbDevice::open(const QString &path)
     std::shared_ptr<UsbChannel> channel = transport_->openChannel(path, &error);
     lastOpenError_ = channel ? OpenError::None : error;
     if (!channel) {
-        qCDebug(zqUsb) << "open failed:" << path << "error" << int(error);
+        qCDebug(zqUsb, "open failed: %s, error %d", qPrintable(path), int(error));
         return false;
     }
 
@@ -39,7 +39,7 @@ bool UsbDevice::open(const QString &path)
     outPipe_ = pipes.outPipe;
     devicePath_ = path;
     open_.store(true, std::memory_order_release);
-    qCDebug(zqUsb) << "opened" << path;
+    qCDebug(zqUsb, "opened %s", qPrintable(path));
     return true;
 }
 
@@ -59,7 +59,7 @@ int UsbDevice::close()
     // A transfer still running on the worker holds its own reference: cancelling ends it, and
     // the channel releases its handles when that reference goes, not here.
     if (channel) {
-        qCDebug(zqUsb) << "closed" << devicePath_;
+        qCDebug(zqUsb, "closed %s", qPrintable(devicePath_));
         channel->cancel();
     }
     return 1;

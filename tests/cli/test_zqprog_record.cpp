@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(verbose.log(), plain.log());
         QVERIFY2(!plain.err.contains("zq."), qPrintable(plain.err));
         for (const char *expected :
-             {"zq.usb: opened", "zq.protocol: frame out: 'K'", "zq.protocol: reply in: 'Y'"})
+             {"zq.usb: opened emu:", "zq.protocol: frame out: 'K'", "zq.protocol: reply in: 'Y'"})
             QVERIFY2(verbose.err.contains(expected), qPrintable(verbose.err));
     }
 
