@@ -61,18 +61,11 @@ bool requestShortTimeSlices()
 {
     return underFairPolicy() && setSlice(kShortSliceNs);
 }
-
-void restoreDefaultTimeSlices()
-{
-    setSlice(0);
-}
 #else
 bool requestShortTimeSlices()
 {
     return false;
 }
-
-void restoreDefaultTimeSlices() {}
 #endif
 
 } // namespace zq::common

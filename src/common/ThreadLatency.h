@@ -1,7 +1,7 @@
 #pragma once
 
 // How the threads that hand each exchange to one another (the worker, and the window's thread
-// while it waits for the worker) ask the scheduler to run them soon after they wake.
+// once it waits for the worker) ask the scheduler to run them soon after they wake.
 //
 // Every frame wakes the worker and every reply wakes the waiting thread. On a machine whose
 // cores are busy with other work, a woken thread with the default time slice may wait for a busy
@@ -13,26 +13,8 @@
 namespace zq::common
 {
 
-// Asks for short slices for the calling thread from now on; false where that is not available.
+// Asks for short slices for the calling thread from now on; false where that is not available
+// (another platform, a thread under a real-time or batch policy, a refusal).
 bool requestShortTimeSlices();
-// Back to the default slice for the calling thread.
-void restoreDefaultTimeSlices();
-
-// Short slices for the calling thread while it exists.
-class ShortTimeSlices
-{
-public:
-    ShortTimeSlices() : active_(requestShortTimeSlices()) {}
-    ~ShortTimeSlices()
-    {
-        if (active_)
-            restoreDefaultTimeSlices();
-    }
-    ShortTimeSlices(const ShortTimeSlices &) = delete;
-    ShortTimeSlices &operator=(const ShortTimeSlices &) = delete;
-
-private:
-    bool active_;
-};
 
 } // namespace zq::common

@@ -25,8 +25,10 @@ HandOverWait::Clock::time_point HandOverWait::now() const
 void HandOverWait::block(USB_BURN_CTRL &worker, Clock::duration limit,
                          const std::function<bool()> &ready)
 {
-    // Woken by the worker's signal, this thread should run at once, busy machine or not.
-    const common::ShortTimeSlices promptWakeUp;
+    // Woken by the worker's signal, this thread should run at once, busy machine or not. It keeps
+    // the short slice from its first wait on: each change of slice may cost it its turn.
+    static thread_local const bool promptWakeUp = common::requestShortTimeSlices();
+    (void)promptWakeUp;
     worker.waitForWorker(limit, ready);
 }
 

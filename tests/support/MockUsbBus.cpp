@@ -1,5 +1,7 @@
 #include "MockUsbBus.h"
 
+#include "common/ThreadLatency.h"
+
 #include <umockdev.h>
 
 // After GLib's headers: Qt's keywords would otherwise clash with them.
@@ -127,6 +129,9 @@ public:
 
     void handle(UMockdevIoctlClient *client)
     {
+        // This thread stands for the kernel, which answers a URB without waiting for a turn.
+        static thread_local const bool prompt = zq::common::requestShortTimeSlices();
+        (void)prompt;
         std::lock_guard<std::mutex> lock(mutex_);
         dispatch(client);
         // Before the client learns the call's result and polls again.
