@@ -337,6 +337,11 @@ int MockUsbBus::plugProgrammer(std::shared_ptr<zq::emu::Board> board)
     return plug(emulatedBoard(std::move(board)));
 }
 
+int MockUsbBus::plugProgrammerAtPort(int port)
+{
+    return plug(echo, port);
+}
+
 std::string MockUsbBus::nodePath(int address)
 {
     char node[64];
@@ -350,13 +355,15 @@ bool MockUsbBus::denyAccess(int address)
     return chmod(file.c_str(), 0) == 0;
 }
 
-int MockUsbBus::plug(Responder responder)
+int MockUsbBus::plug(Responder responder, int port)
 {
     const int address = impl_->nextAddress++;
+    if (port == 0)
+        port = address;
     const std::string nodeText = nodePath(address);
     const char *node = nodeText.c_str();
     Impl::Plugged entry;
-    entry.syspath = "/sys/devices/usb1/1-" + std::to_string(address);
+    entry.syspath = "/sys/devices/usb1/1-" + std::to_string(port);
     entry.board = std::make_unique<MockBoard>(std::move(responder));
     entry.handler = umockdev_ioctl_base_new();
     g_signal_connect(entry.handler, "handle-ioctl", G_CALLBACK(onIoctl), entry.board.get());
@@ -370,7 +377,7 @@ int MockUsbBus::plug(Responder responder)
                   "A: busnum=1\nA: devnum=%d\nA: speed=480\nA: bConfigurationValue=1\n"
                   "H: descriptors=%s\nA: idVendor=5a17\nA: idProduct=c0d2\n"
                   "A: serial=ZQ%04d\nA: devpath=%d\n",
-                  address, address, node, address, address, kDescriptors, address, address);
+                  port, address, node, address, address, kDescriptors, address, port);
     umockdev_testbed_add_from_string(impl_->testbed, record, nullptr);
     entry.board->signalReapsThrough(umockdev_testbed_get_root_dir(impl_->testbed) + nodeText);
     impl_->plugged[address] = std::move(entry);

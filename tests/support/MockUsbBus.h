@@ -38,6 +38,10 @@ public:
     // replies); its timing faults, "board gone" and restarts are the in-process bus's business
     // and are not played here.
     int plugProgrammer(std::shared_ptr<zq::emu::Board> board);
+    // A programmer plugged into the given port of the root hub, at a new address (as a board
+    // put back into the port it was pulled from); plugProgrammer() takes the port equal to the
+    // address.
+    int plugProgrammerAtPort(int port);
     // Takes every permission bit off the device node, as a node without the udev rule looks to a
     // user who is not root. False when the node is not there.
     bool denyAccess(int address);
@@ -49,7 +53,7 @@ public:
 private:
     // What a board sends back for one bulk OUT transfer: its bulk IN packets, in order.
     using Responder = std::function<std::vector<std::vector<uint8_t>>(const uint8_t *, size_t)>;
-    int plug(Responder responder);
+    int plug(Responder responder, int port = 0);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;

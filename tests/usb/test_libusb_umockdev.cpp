@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(device.read(reply), 1);
     }
 
-    void unplugEndsReadAndIsReported()
+    void unplugEndsReadAndIsReportedAndTheSamePortKeepsThePath()
     {
         MockUsbBus bus;
         auto transport = zq::usb::makeLibusbTransport();
@@ -119,6 +119,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(events.all(), (QStringList{"+" + path, "-" + path}), 5000);
         QVERIFY(transport->findProgrammers().isEmpty());
         QVERIFY(!device.open(path));
+
+        // Put back into the same port it comes at a new address, under the same path.
+        const int again = bus.plugProgrammerAtPort(address);
+        QVERIFY(again != address);
+        QTRY_COMPARE_WITH_TIMEOUT(events.all(), (QStringList{"+" + path, "-" + path, "+" + path}),
+                                  5000);
+        QCOMPARE(transport->findProgrammers(), QStringList{path});
+        QVERIFY(device.open(path));
         transport->setDeviceListener(nullptr);
     }
 };
