@@ -28,8 +28,7 @@
 #include <QTimer>
 
 #if defined(Q_OS_WIN)
-#include "usb/winusb/DeviceChangeMessage.h"
-#include "usb/winusb/DeviceNotificationRegistration.h"
+#include "usb/winusb/DeviceNotifications.h"
 #endif
 
 using zq::timestampText;

@@ -4,9 +4,8 @@
 // Built and run under wine by `make check-windows`; exits nonzero when any check fails.
 
 #include "SmokeCheck.h"
-#include "usb/winusb/DeviceChangeMessage.h"
-#include "usb/winusb/DeviceNotificationRegistration.h"
-#include "usb/winusb/UsbDeviceInterfaceClass.h"
+#include "usb/winusb/DeviceNotifications.h"
+#include "usb/winusb/SetupApiDiscovery.h"
 
 #include <cstddef>
 #include <cstdint>

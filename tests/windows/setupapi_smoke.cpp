@@ -5,7 +5,6 @@
 
 #include "SmokeCheck.h"
 #include "usb/winusb/SetupApiDiscovery.h"
-#include "usb/winusb/UsbDeviceInterfaceClass.h"
 
 #include <cstddef>
 #include <cstring>

@@ -97,13 +97,13 @@ compile() {
         -static -static-libgcc -static-libstdc++ -lsetupapi -lwinusb -luser32
 }
 compile winusb_smoke.exe \
-    "$usb/PipeDiscovery.cpp" "$usb/winusb/WinUsbCalls.cpp" "$usb/winusb/WinUsbChannel.cpp" \
+    "$usb/PipeDiscovery.cpp" "$usb/winusb/WinUsbChannel.cpp" \
     "$tests/winusb_smoke.cpp"
 compile setupapi_smoke.exe \
-    "$usb/winusb/SetupApiCalls.cpp" "$usb/winusb/SetupApiDiscovery.cpp" \
+    "$usb/winusb/SetupApiDiscovery.cpp" \
     "$tests/setupapi_smoke.cpp"
 compile device_change_smoke.exe \
-    "$usb/winusb/DeviceNotificationRegistration.cpp" "$usb/winusb/DeviceChangeMessage.cpp" \
+    "$usb/winusb/DeviceNotifications.cpp" \
     "$tests/device_change_smoke.cpp"
 # Drives the windows below from inside wine: mouse, keyboard, clipboard, WM_DEVICECHANGE.
 compile window_driver.exe "$tests/window_driver.cpp"

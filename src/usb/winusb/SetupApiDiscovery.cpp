@@ -1,7 +1,6 @@
 #include "usb/winusb/SetupApiDiscovery.h"
 
 #include "usb/ProgrammerIdentity.h"
-#include "usb/winusb/UsbDeviceInterfaceClass.h"
 
 #include <cstddef>
 #include <cstring>
@@ -90,6 +89,19 @@ std::vector<std::wstring> findProgrammers(const SetupApiCalls &calls)
     }
     calls.destroyDeviceInfoList(set);
     return paths;
+}
+
+const SetupApiCalls &systemSetupApiCalls()
+{
+    static const SetupApiCalls calls{
+        &::SetupDiGetClassDevsW,
+        &::SetupDiEnumDeviceInfo,
+        &::SetupDiGetDeviceRegistryPropertyW,
+        &::SetupDiEnumDeviceInterfaces,
+        &::SetupDiGetDeviceInterfaceDetailW,
+        &::SetupDiDestroyDeviceInfoList,
+    };
+    return calls;
 }
 
 } // namespace zq::winusb

@@ -267,4 +267,22 @@ void WinUsbChannel::releaseLocked()
     winusbHandle_ = INVALID_HANDLE_VALUE;
 }
 
+const WinUsbCalls &systemWinUsbCalls()
+{
+    static const WinUsbCalls calls{
+        &::CreateFileW,
+        &::CloseHandle,
+        &::WinUsb_Initialize,
+        &::WinUsb_Free,
+        &::WinUsb_QueryDeviceInformation,
+        &::WinUsb_QueryInterfaceSettings,
+        &::WinUsb_QueryPipe,
+        &::WinUsb_WritePipe,
+        &::WinUsb_ReadPipe,
+        &::WinUsb_AbortPipe,
+        &::WinUsb_GetOverlappedResult,
+    };
+    return calls;
+}
+
 } // namespace zq::winusb

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "usb/winusb/WinUsbCalls.h"
+#include <windows.h>
+
+#include <winusb.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +12,26 @@
 
 namespace zq::winusb
 {
+
+// The Windows calls the WinUSB channel makes, gathered in one table so that the channel's rules
+// (release once, abort before release, overlapped transfers, pipe discovery) can be exercised
+// without a device.
+struct WinUsbCalls {
+    decltype(&::CreateFileW) createFile;
+    decltype(&::CloseHandle) closeHandle;
+    decltype(&::WinUsb_Initialize) initialize;
+    decltype(&::WinUsb_Free) freeInterface;
+    decltype(&::WinUsb_QueryDeviceInformation) queryDeviceInformation;
+    decltype(&::WinUsb_QueryInterfaceSettings) queryInterfaceSettings;
+    decltype(&::WinUsb_QueryPipe) queryPipe;
+    decltype(&::WinUsb_WritePipe) writePipe;
+    decltype(&::WinUsb_ReadPipe) readPipe;
+    decltype(&::WinUsb_AbortPipe) abortPipe;
+    decltype(&::WinUsb_GetOverlappedResult) getOverlappedResult;
+};
+
+// The real kernel32 and winusb.dll entry points.
+const WinUsbCalls &systemWinUsbCalls();
 
 // The opened programmer over WinUSB: the device file, its WinUSB interface handle and the two
 // bulk pipes. Transfers are overlapped calls made and waited for on the worker's thread; while

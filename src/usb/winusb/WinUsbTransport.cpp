@@ -2,8 +2,8 @@
 // WinUsbChannel. Device news reaches the window as WM_DEVICECHANGE (see MainWindow::nativeEvent),
 // not through a thread of this transport.
 
-#include "usb/winusb/SetupApiDiscovery.h"
 #include "usb/UsbTransport.h"
+#include "usb/winusb/SetupApiDiscovery.h"
 #include "usb/winusb/WinUsbChannel.h"
 
 #include <algorithm>

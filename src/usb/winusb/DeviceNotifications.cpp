@@ -1,6 +1,6 @@
-#include "usb/winusb/DeviceChangeMessage.h"
+#include "usb/winusb/DeviceNotifications.h"
 
-#include <dbt.h>
+#include "usb/winusb/SetupApiDiscovery.h"
 
 #include <cstddef>
 
@@ -38,6 +38,24 @@ DeviceChange decodeDeviceChange(WPARAM eventCode, LPARAM record)
         eventCode == DBT_DEVICEARRIVAL ? DeviceChange::Kind::Arrival : DeviceChange::Kind::Removal;
     change.name = interfaceName(*reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W *>(header));
     return change;
+}
+
+DEV_BROADCAST_DEVICEINTERFACE_W deviceInterfaceFilter()
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    filter.dbcc_classguid = kUsbDeviceInterfaceClass;
+    filter.dbcc_name[0] = L'\0';
+    return filter;
+}
+
+HDEVNOTIFY registerForDeviceInterfaceNotifications(HWND window,
+                                                   RegisterDeviceNotificationCall registerCall)
+{
+    DEV_BROADCAST_DEVICEINTERFACE_W filter = deviceInterfaceFilter();
+    return registerCall(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 } // namespace zq::winusb
