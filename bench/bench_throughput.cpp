@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include <sys/prctl.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -117,6 +118,17 @@ void measureEmulator(const QByteArray &image)
     printFigure("emulated_download_mbps", download.median());
 }
 
+// CPU time of the whole process so far, every thread (the emulated kernel's too), in ms.
+double processCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval &t) {
+        return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 // suffix names the figures of a run under load ("_loaded").
 void measureLibusb(const QByteArray &image, const std::string &suffix)
 {
@@ -129,15 +141,21 @@ void measureLibusb(const QByteArray &image, const std::string &suffix)
     RateSamples bareDownload;
     RateSamples program;
     RateSamples download;
+    double bareProgramCpuMs = 0;
+    double programCpuMs = 0;
     // Runs of the two take turns, so that a slow spell of the machine falls on both.
     for (int run = 0; run < kRuns; ++run) {
+        const double bareStart = processCpuMs();
         const BareRun bare = runBareLibusbLoop(address, {}, programFrames);
+        bareProgramCpuMs += processCpuMs() - bareStart;
         bareProgram.add(bare.ok, bare.seconds);
         const BareRun bareWrites = runBareLibusbLoop(address, {}, downloadFrames);
         bareDownload.add(bareWrites.ok, bareWrites.seconds);
         const bool opened =
             withOpenProgrammer(zq::usb::makeLibusbTransport, path, [&](ProgrammerRig &rig) {
+                const double programStart = processCpuMs();
                 const TimedRun programmed = timeProgramRun(rig, image);
+                programCpuMs += processCpuMs() - programStart;
                 program.add(programmed);
                 const TimedRun downloaded = timeDownload(rig, image);
                 download.add(downloaded);
@@ -156,6 +174,10 @@ void measureLibusb(const QByteArray &image, const std::string &suffix)
     printFigure("libusb_program_vs_bare" + suffix, programRatio, 3);
     printFigure("libusb_download_vs_bare" + suffix, downloadRatio, 3);
     printFigure("libusb_vs_bare" + suffix, std::min(programRatio, downloadRatio), 3);
+    // What an exchange costs the machine: a busy machine shares its cores by CPU time, so a path
+    // that needs more of it per image falls behind there first.
+    printFigure("bare_libusb_program_cpu_ms" + suffix, bareProgramCpuMs / kRuns, 0);
+    printFigure("libusb_program_cpu_ms" + suffix, programCpuMs / kRuns, 0);
 }
 
 } // namespace
