@@ -1,8 +1,9 @@
 #pragma once
 
-#include "common/Crc32.h"
-#include "frontend/NumberText.h"
 #include "SampleImages.h"
+#include "TestFiles.h"
+#include "TestImages.h"
+#include "frontend/NumberText.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,25 +40,6 @@ struct ZqprogRun {
     }
     QStringList errLines() const { return err.split('\n', Qt::SkipEmptyParts); }
 };
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-inline QString crcText(const QByteArray &bytes)
-{
-    return toHexText(
-        crc32(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 8);
-}
 
 // A working folder as a user would have it: the sample catalogue and images, and a state
 // folder "board" for the emulated programmer.

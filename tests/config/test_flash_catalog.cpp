@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "config/FlashCatalog.h"
 
 #include <QElapsedTimer>
@@ -26,8 +27,7 @@ FlashEntry lookUp(const QByteArray &line, uint32_t flashId)
 QString writeCatalog(const QTemporaryDir &dir, const QByteArray &content)
 {
     const QString path = dir.filePath(QStringLiteral("Flash.ini"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+    if (!writeAll(path, content))
         qFatal("cannot write the test catalogue");
     return path;
 }

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "config/SettingsFile.h"
 
 #include <QElapsedTimer>
@@ -21,18 +22,6 @@ QByteArray textLines(QByteArray text)
     text.replace("\n", "\r\n");
 #endif
     return text;
-}
-
-bool writeBytes(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Root, and some file systems, ignore permission bits; then a read-only file can be written.
@@ -76,8 +65,8 @@ private slots:
 
         QVERIFY(writeSettingsFile(path, QStringLiteral("/work/code.bin"), QStringLiteral("./out"),
                                   true));
-        QCOMPARE(readBytes(path), textLines("UPBOOT:0\nNFLASH:0\n/work/code.bin\n./out\n"
-                                            "BLSET:0\nWAITT:0\nPWROFF:1\n"));
+        QCOMPARE(readAll(path), textLines("UPBOOT:0\nNFLASH:0\n/work/code.bin\n./out\n"
+                                          "BLSET:0\nWAITT:0\nPWROFF:1\n"));
         SettingsFile read = readSettingsFile(path);
         QVERIFY(read.opened);
         QCOMPARE(read.bootUpdateEnabled, std::optional<bool>(false));
@@ -87,7 +76,7 @@ private slots:
 
         // Replaces what is there, and an empty path stays an empty line.
         QVERIFY(writeSettingsFile(path, QString(), QStringLiteral("./"), false));
-        QCOMPARE(readBytes(path),
+        QCOMPARE(readAll(path),
                  textLines("UPBOOT:0\nNFLASH:0\n\n./\nBLSET:0\nWAITT:0\nPWROFF:0\n"));
         read = readSettingsFile(path);
         QCOMPARE(read.mcuCodeLine, std::optional<QString>(QString()));
@@ -106,7 +95,7 @@ private slots:
         QVERIFY(!read.bootUpdateEnabled && !read.mcuCodeLine && !read.secondPath && !read.powerOff);
 
         QVERIFY(writeSettingsFile(path, QStringLiteral("./"), QStringLiteral("./"), true));
-        QCOMPARE(readBytes(path).count('\n'), 7);
+        QCOMPARE(readAll(path).count('\n'), 7);
     }
 
     void shortFilesApplyTheLinesTheyHave()
@@ -182,7 +171,7 @@ private slots:
         const QByteArray longLine(4 * 1024 * 1024, 'p');
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("config.ini"));
-        QVERIFY(writeBytes(path, "UPBOOT:0\nNFLASH:0\n" + longLine + "\r\n"));
+        QVERIFY(writeAll(path, "UPBOOT:0\nNFLASH:0\n" + longLine + "\r\n"));
         QCOMPARE(readSettingsFile(path).mcuCodeLine->size(), longLine.size());
 
         // Whatever the bytes, reading ends and holds no more than seven lines' worth.
@@ -237,14 +226,14 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("config.ini"));
         const QByteArray old = "UPBOOT:1\nhand-made\n";
-        QVERIFY(writeBytes(path, old));
+        QVERIFY(writeAll(path, old));
         QVERIFY(QFile::setPermissions(path, readOnly));
         if (!permissionsBindUs(path))
             skipOrFailAsRoot("permission bits do not stop this user (root?): a read-only file is "
                              "writable");
 
         QVERIFY(!writeSettingsFile(path, QStringLiteral("new"), QStringLiteral("./"), true));
-        QCOMPARE(readBytes(path), old);
+        QCOMPARE(readAll(path), old);
         QCOMPARE(QFile::permissions(path) & readWrite, readOnly);
     }
 
@@ -256,9 +245,9 @@ private slots:
         const QString path = folder + QStringLiteral("/config.ini");
         const QString absent = dir.filePath(QStringLiteral("locked/other.ini"));
         const QByteArray old = "UPBOOT:0\nNFLASH:0\nold.bin\n";
-        QVERIFY(writeBytes(path, old));
+        QVERIFY(writeAll(path, old));
         QVERIFY(QFile::setPermissions(folder, folderReadOnly));
-        const bool binding = !writeBytes(absent, "probe");
+        const bool binding = !writeAll(absent, "probe");
         QFile::remove(absent);
         if (!binding) {
             QFile::setPermissions(folder, readWrite | QFileDevice::ExeOwner);
@@ -274,7 +263,7 @@ private slots:
         QFile::setPermissions(folder, readWrite | QFileDevice::ExeOwner);
         QVERIFY(!written);
         QVERIFY(!created);
-        QCOMPARE(readBytes(path), old);
+        QCOMPARE(readAll(path), old);
         QCOMPARE(entries, QStringList{QStringLiteral("config.ini")});
     }
 

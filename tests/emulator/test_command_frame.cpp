@@ -1,6 +1,6 @@
 // The board's frame parser: what it takes, and that no input makes it read out of bounds.
+#include "BoardTalk.h"
 #include "emulator/Frames.h"
-#include "common/Crc32.h"
 
 #include <QtTest>
 
@@ -8,28 +8,10 @@
 
 using zq::emu::CommandFrame;
 using zq::emu::parseCommandFrame;
-using Bytes = std::vector<uint8_t>;
+using namespace emutest;
 
 namespace
 {
-
-void seal(Bytes &frame, size_t covered)
-{
-    const uint32_t crc = zq::crc32(frame.data(), covered);
-    for (size_t i = 0; i < 4; ++i)
-        frame[covered + i] = uint8_t(crc >> (24 - 8 * i));
-}
-
-Bytes fixedFrame(char command, const Bytes &fields)
-{
-    Bytes frame(36, 0);
-    frame[0] = 0xAA;
-    frame[1] = 0x55;
-    frame[2] = uint8_t(command);
-    std::copy(fields.begin(), fields.end(), frame.begin() + 3);
-    seal(frame, 32);
-    return frame;
-}
 
 Bytes blockFrame(char command, uint32_t address, size_t length, size_t sent = 0)
 {
@@ -38,11 +20,8 @@ Bytes blockFrame(char command, uint32_t address, size_t length, size_t sent = 0)
     frame[0] = 0xAA;
     frame[1] = 0x55;
     frame[2] = uint8_t(command);
-    frame[3] = uint8_t(total >> 16);
-    frame[4] = uint8_t(total >> 8);
-    frame[5] = uint8_t(total);
-    for (size_t i = 0; i < 4; ++i)
-        frame[6 + i] = uint8_t(address >> (24 - 8 * i));
+    putBigEndian(frame, 3, 3, uint32_t(total));
+    putBigEndian(frame, 6, 4, address);
     for (size_t i = 0; i < length; ++i)
         frame[10 + i] = uint8_t(i * 3 + 1);
     seal(frame, total - 4);

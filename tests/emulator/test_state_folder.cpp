@@ -1,5 +1,6 @@
 // A board's state folder: what one run writes, the next run sees.
 #include "BoardTalk.h"
+#include "TestFiles.h"
 
 #include "emulator/Board.h"
 
@@ -14,19 +15,6 @@ using zq::emu::TargetConfig;
 
 namespace
 {
-
-QByteArray fileContents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 } // namespace
 
@@ -74,8 +62,8 @@ private slots:
         QCOMPARE(
             QDir(dir.path()).entryList(QDir::Files),
             QStringList({"app.bin", "board.ini", "boot.bin", "spi-flash.bin", "target-flash.bin"}));
-        QVERIFY(fileContents(dir.filePath("board.ini")).contains("mode=mcu-update\n"));
-        QCOMPARE(fileContents(dir.filePath("spi-flash.bin")).size(), 0x10000 + 3000);
+        QVERIFY(readAll(dir.filePath("board.ini")).contains("mode=mcu-update\n"));
+        QCOMPARE(readAll(dir.filePath("spi-flash.bin")).size(), 0x10000 + 3000);
 
         const auto second = Board::fromStateFolder(dir.path());
         const BoardIdentity seen = second->identity();
@@ -106,12 +94,12 @@ private slots:
         auto board = std::make_shared<Board>();
         talk(board, {blockFrame('H', 0x1000, Bytes(100, 0))});
         QVERIFY(board->saveState(dir.path()));
-        QCOMPARE(fileContents(dir.filePath("spi-flash.bin")).size(), 0x1000 + 100);
+        QCOMPARE(readAll(dir.filePath("spi-flash.bin")).size(), 0x1000 + 100);
         talk(board, {blockFrame('H', 0x1000, Bytes(100, 0xFF))});
         board->enterMode(BoardMode::BootUpdate);
         QVERIFY(board->saveState(dir.path()));
-        QCOMPARE(fileContents(dir.filePath("spi-flash.bin")).size(), 0);
-        QVERIFY(fileContents(dir.filePath("board.ini")).contains("mode=boot-update\n"));
+        QCOMPARE(readAll(dir.filePath("spi-flash.bin")).size(), 0);
+        QVERIFY(readAll(dir.filePath("board.ini")).contains("mode=boot-update\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 5); // no temporary left over
     }
 
@@ -127,9 +115,10 @@ private slots:
         QCOMPARE(board->identity().boardId, 77u);
         QCOMPARE(Board::fromStateFolder(absent)->identity().boardId, BoardIdentity().boardId);
 
-        writeFile(dir.filePath("board.ini"), "mode=sideways\nboard_id=0x10\nflash_id=banana\n"
-                                             "target_flash_size=0\n# a note\nunknown=1\n"
-                                             "board_mcu = 12 \n");
+        QVERIFY(writeAll(dir.filePath("board.ini"),
+                         "mode=sideways\nboard_id=0x10\nflash_id=banana\n"
+                         "target_flash_size=0\n# a note\nunknown=1\n"
+                         "board_mcu = 12 \n"));
         const auto loaded = Board::fromStateFolder(dir.path());
         QCOMPARE(int(loaded->identity().mode), int(BoardMode::Normal));
         QCOMPARE(loaded->identity().boardId, 0x10u);
@@ -140,12 +129,12 @@ private slots:
         QCOMPARE(loaded->blockWriteMs(), 0);
 
         // The board-like block write time: kept on save, a value past the host's wait ignored.
-        writeFile(dir.filePath("board.ini"), "block_write_ms=5\n");
+        QVERIFY(writeAll(dir.filePath("board.ini"), "block_write_ms=5\n"));
         const auto slow = Board::fromStateFolder(dir.path());
         QCOMPARE(slow->blockWriteMs(), 5);
         QVERIFY(slow->saveState(dir.path()));
         QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 5);
-        writeFile(dir.filePath("board.ini"), "block_write_ms=5000\n");
+        QVERIFY(writeAll(dir.filePath("board.ini"), "block_write_ms=5000\n"));
         QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 0);
     }
 };

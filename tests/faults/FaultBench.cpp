@@ -6,6 +6,7 @@
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDebug>
 #include <QDir>
@@ -94,12 +95,6 @@ QByteArray messageBlock()
                          littleEndian(referenceCrc(codeImage())) + littleEndian(0));
 }
 
-QString hex8(uint32_t value)
-{
-    return QStringLiteral("0x") +
-           QString::number(value, 16).toUpper().rightJustified(8, QLatin1Char('0'));
-}
-
 QString damaged(const QString &label)
 {
     return label + QStringLiteral("<reply CRC damaged>");
@@ -159,6 +154,20 @@ void unplugEverything()
     EmulatedBus::instance().unplugAll();
 }
 
+int runMatrix(int argc, char **argv, const std::function<void()> &addRows,
+              const std::function<void()> &runRow)
+{
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    MatrixTest test(addRows, runRow);
+    return QTest::qExec(&test, argc, argv);
+}
+
+int runMatrix(int argc, char **argv, const std::function<void()> &addRows, Operation operation)
+{
+    return runMatrix(argc, argv, addRows, [operation] { runCase(operation); });
+}
+
 Bench::Bench(Operation operation, int restartLeaveMs)
     : operation_(operation), board_(std::make_shared<Board>(identityFor(operation)))
 {
@@ -188,13 +197,13 @@ Bench::~Bench()
 
 void Bench::writeFiles()
 {
-    const bool written = writeBytes(directory_.filePath("Flash.ini"), kFlashIni) &&
-                         writeBytes(directory_.filePath("config.ini"), configFor(operation_)) &&
-                         writeBytes(directory_.filePath("code.bin"), codeImage()) &&
+    const bool written = writeAll(directory_.filePath("Flash.ini"), kFlashIni) &&
+                         writeAll(directory_.filePath("config.ini"), configFor(operation_)) &&
+                         writeAll(directory_.filePath("code.bin"), codeImage()) &&
                          QDir().mkpath(directory_.filePath("Firmware")) &&
                          QDir().mkpath(directory_.filePath("Bootware")) &&
-                         writeBytes(directory_.filePath("Firmware/new.app"), programmerImage()) &&
-                         writeBytes(directory_.filePath("Bootware/new.boot"), programmerImage());
+                         writeAll(directory_.filePath("Firmware/new.app"), programmerImage()) &&
+                         writeAll(directory_.filePath("Bootware/new.boot"), programmerImage());
     if (!written)
         qFatal("cannot write the working folder's files");
 }

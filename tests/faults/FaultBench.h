@@ -16,6 +16,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QMetaType>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -49,8 +50,6 @@ QByteArray programmerImage();
 // The 512-byte record the download stores at address 0 for the code image, MCU type index 3,
 // program number 100000 and SWD speed index 0.
 QByteArray messageBlock();
-
-QString hex8(uint32_t value);
 
 // Stand-ins for log lines whose exact text varies from run to run.
 extern const QString kTimer;   // a time stamp line
@@ -172,6 +171,36 @@ void addFrameRows(char command, int frame, const FrameRows &rows);
 
 // Empties the bus between cases.
 void unplugEverything();
+
+// A fault matrix as a test program of its own, so that ctest -j runs the matrices side by side:
+// addRows adds the rows (columns included), runRow runs the current one, the bus is emptied
+// around each.
+class MatrixTest : public QObject
+{
+    Q_OBJECT
+
+public:
+    MatrixTest(std::function<void()> addRows, std::function<void()> runRow)
+        : addRows_(std::move(addRows)), runRow_(std::move(runRow))
+    {
+    }
+
+private slots:
+    void init() { unplugEverything(); }
+    void cleanup() { unplugEverything(); }
+    void underFaults_data() { addRows_(); }
+    void underFaults() { runRow_(); }
+
+private:
+    std::function<void()> addRows_;
+    std::function<void()> runRow_;
+};
+
+// The program's main: as QTEST_MAIN would run it.
+int runMatrix(int argc, char **argv, const std::function<void()> &addRows,
+              const std::function<void()> &runRow);
+// The same for the rows runCase(operation) runs.
+int runMatrix(int argc, char **argv, const std::function<void()> &addRows, Operation operation);
 
 } // namespace faultbench
 

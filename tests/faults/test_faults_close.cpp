@@ -25,12 +25,6 @@ namespace
 // Long enough that no board restart happens within a case.
 constexpr int kNoRestartMs = 600000;
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class CloseAndLateReplyTest : public QObject
@@ -108,7 +102,7 @@ void CloseAndLateReplyTest::closingWhileATransferIsPending()
     QVERIFY(!bench.window().device().isOpen());
     bench.destroyWindow();
     QVERIFY2(sinceClose.elapsed() < 5000, "the window took five seconds or more to go");
-    QCOMPARE(readFile(config),
+    QCOMPARE(readAll(config),
              QByteArray("UPBOOT:0\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n"));
     QVERIFY(bench.boxes().isEmpty());
 }
@@ -139,7 +133,7 @@ void CloseAndLateReplyTest::lateReplyIsNeverTakenForALaterOne()
     QTest::qWait(200);
     QCOMPARE(bench.logLines(), quiet); // nothing shows the late reply
 
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     QCOMPARE(bench.run(), (QStringList{"", "", "Check CRC:" + image, "Write spi flash OK!",
                                        "Check programmer flash CRC is OK..."}));
     QCOMPARE(bench.enabledButtons(), kTargetAndFlash);
@@ -155,7 +149,7 @@ void CloseAndLateReplyTest::lostReplyLeavesTheLinkUsable()
     if (QTest::currentTestFailed())
         return;
     bench.board().faults().arm(Fault::nth(FaultKind::NoReply, 1).onCommand('G'));
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QStringList failed = bench.run();
     QCOMPARE(failed.mid(failed.size() - 3),
              (QStringList{"Check crc NG!", "", "Program target is fail.....-7"}));
@@ -180,7 +174,7 @@ void CloseAndLateReplyTest::frameTakenAfterItsSendWasGivenUpLendsNoVerdict()
     bench.start();
     if (QTest::currentTestFailed())
         return;
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QString ng = QStringLiteral("Check programmer flash CRC is NG...");
     for (const FaultKind hold : {FaultKind::HeldFrame, FaultKind::HeldFrameTaken}) {
         bench.board().faults().arm(Fault::nth(hold, 1).onCommand('I').withDelay(1300));

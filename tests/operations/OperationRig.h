@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecordingFrontEnd.h"
+#include "TestFiles.h"
 #include "TestImages.h"
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -19,6 +21,17 @@
 
 namespace zq::test
 {
+
+// The log with every time stamp written as "Timer:", after checking its form (no leading zeros).
+inline QStringList withTimestampsMasked(const QStringList &log)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("^Timer:(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)$"));
+    QStringList masked;
+    for (const QString &line : log)
+        masked << (stamp.match(line).hasMatch() ? QStringLiteral("Timer:") : line);
+    return masked;
+}
 
 // The recording front end, plus what these tests need besides: every line ever appended (the
 // operations clear the log as they go), the dialogs' folders and filters, and a hook on the
@@ -99,8 +112,7 @@ struct OperationRig {
     QString writeFile(const QString &name, const QByteArray &bytes)
     {
         const QString filePath = files.filePath(name);
-        QFile file(filePath);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        if (!writeAll(filePath, bytes))
             qFatal("cannot write a test file");
         return filePath;
     }
@@ -133,6 +145,38 @@ struct OperationRig {
         loseProgrammerWhen([this] { return frontEnd.progress.size() > 1; });
     }
 
+    // In the first event-loop turn after the progress bar reached 100.
+    void loseProgrammerAtFullProgress()
+    {
+        frontEnd.onProgress = [this](int percent) {
+            if (percent == 100)
+                loseProgrammer();
+        };
+    }
+
+    // The code path a refused press finds (0 none, 2 a missing file, else the rig's own file), and
+    // the programmer closed unless open.
+    void prepareRefusal(int codeFile, bool open)
+    {
+        if (codeFile == 0)
+            frontEnd.codePath.clear();
+        if (codeFile == 2)
+            frontEnd.codePath = files.filePath(QStringLiteral("missing.bin"));
+        if (!open)
+            device.close();
+    }
+
+    // The boxes' texts, as "title:text" when titled.
+    QStringList boxTexts(bool titled = false) const
+    {
+        QStringList texts;
+        for (const auto &box : frontEnd.boxes)
+            texts << (titled ? box.title + QLatin1Char(':') + box.text : box.text);
+        return texts;
+    }
+
+    QStringList log() const { return withTimestampsMasked(frontEnd.log); }
+
     // Once the reply to the command just sent is in: whatever runs next finds the device gone.
     bool replyIsIn() const
     {
@@ -141,25 +185,17 @@ struct OperationRig {
     }
 };
 
-inline std::vector<uint8_t> bytesOf(const QByteArray &bytes)
+// Checks what a refused press left: the log (where "*" stands for path), the boxes' texts (with
+// their titles when titled) and the calls of the operation buttons.
+inline void verifyRefusal(const OperationRig &rig, const char *row, const QStringList &log,
+                          const QString &path, const QStringList &boxes, const QList<bool> &buttons,
+                          bool titled = false)
 {
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
-inline QByteArray toByteArray(const std::vector<uint8_t> &bytes)
-{
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
-}
-
-// The log with every time stamp written as "Timer:", after checking its form (no leading zeros).
-inline QStringList withTimestampsMasked(const QStringList &log)
-{
-    static const QRegularExpression stamp(
-        QStringLiteral("^Timer:(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)$"));
-    QStringList masked;
-    for (const QString &line : log)
-        masked << (stamp.match(line).hasMatch() ? QStringLiteral("Timer:") : line);
-    return masked;
+    QStringList expected = log;
+    expected.replaceInStrings(QRegularExpression(QStringLiteral("^\\*$")), path);
+    QVERIFY2(rig.frontEnd.log == expected, row);
+    QVERIFY2(rig.boxTexts(titled) == boxes, row);
+    QVERIFY2(rig.frontEnd.operationButtonsCalls == buttons, row);
 }
 
 } // namespace zq::test

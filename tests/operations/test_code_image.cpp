@@ -1,6 +1,5 @@
-#include "common/Crc32.h"
-#include "frontend/NumberText.h"
 #include "OperationRig.h"
+#include "frontend/NumberText.h"
 #include "operations/Operations.h"
 
 #include <QtTest>
@@ -16,9 +15,7 @@ const QString kProblem =
 
 QString summary(const QByteArray &image)
 {
-    const uint32_t crc =
-        zq::crc32(reinterpret_cast<const uint8_t *>(image.constData()), size_t(image.size()));
-    return "Mcu code, CRC = " + zq::toHexText(crc, 8) + " Len: " + QString::number(image.size());
+    return "Mcu code, CRC = " + crcText(image) + " Len: " + QString::number(image.size());
 }
 
 int checkEntry(const QByteArray &image)

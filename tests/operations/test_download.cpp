@@ -1,6 +1,4 @@
 #include "OperationRig.h"
-#include "common/Crc32.h"
-#include "frontend/NumberText.h"
 #include "operations/Operations.h"
 
 #include <QtTest>
@@ -16,16 +14,6 @@ namespace
 constexpr uint32_t kCodeAddress = 0x10000;
 const QString kOk = QStringLiteral("Download to the programmer flash is OK!!!!!!");
 const QString kFail = QStringLiteral("Download to the programmer flash is fail.....");
-
-uint32_t crcOf(const QByteArray &bytes)
-{
-    return zq::crc32(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
-}
-
-QString hex(uint32_t value)
-{
-    return zq::toHexText(value, 8);
-}
 
 QByteArray spiFlash(OperationRig &rig, uint32_t start, uint32_t length)
 {
@@ -47,11 +35,10 @@ struct DownloadRig : OperationRig {
         frontEnd.programNumber = "100000";
         useCodeFile(image);
     }
-    QStringList log() const { return withTimestampsMasked(frontEnd.log); }
     QStringList head() const
     {
-        return {"Timer:", "Start to download ...",          "Download end!",
-                "Timer:", "Check CRC:" + hex(crcOf(image)), "Write spi flash OK!"};
+        return {"Timer:", "Start to download ...",       "Download end!",
+                "Timer:", "Check CRC:" + crcText(image), "Write spi flash OK!"};
     }
 };
 
@@ -70,15 +57,15 @@ private slots:
         rig.frontEnd.log << "an earlier line";
         zq::ops::downloadToProgrammer(rig.session);
 
-        const QByteArray block =
-            settingsBlock(QByteArray::fromHex("7FCEC3A5"
-                                              "5F79FEFF") +
-                          littleEndian(8192) + littleEndian(crcOf(rig.image)) + littleEndian(1));
-        const uint32_t recordCrc = crcOf(block.left(504));
+        const QByteArray block = settingsBlock(
+            QByteArray::fromHex("7FCEC3A5"
+                                "5F79FEFF") +
+            littleEndian(8192) + littleEndian(referenceCrc(rig.image)) + littleEndian(1));
+        const uint32_t recordCrc = referenceCrc(block.left(504));
         const QStringList expected = rig.head() + QStringList{"Check crc pass.",
                                                               "Save message to flash",
-                                                              "Message to crc:" + hex(recordCrc),
-                                                              "Check CRC:" + hex(crcOf(block)),
+                                                              "Message to crc:" + hex8(recordCrc),
+                                                              "Check CRC:" + crcText(block),
                                                               "Write spi flash OK!",
                                                               "Check message data CRC pass.",
                                                               "Timer:",
@@ -113,7 +100,7 @@ private slots:
             QCOMPARE(spiFlash(rig, kCodeAddress, uint32_t(blocks * 4096)),
                      rig.image + QByteArray(blocks * 4096 - c.size, char(0xFF)));
             QCOMPARE(rig.frontEnd.progress, c.progress);
-            QCOMPARE(rig.frontEnd.log[4], "Check CRC:" + hex(crcOf(rig.image)));
+            QCOMPARE(rig.frontEnd.log[4], "Check CRC:" + crcText(rig.image));
         }
     }
 
@@ -145,7 +132,8 @@ private slots:
             zq::ops::downloadToProgrammer(rig.session);
             QCOMPARE(spiFlash(rig, 0, 512),
                      settingsBlock(QByteArray::fromHex(c.fields8) + littleEndian(3000) +
-                                   littleEndian(crcOf(rig.image)) + littleEndian(c.speedField)));
+                                   littleEndian(referenceCrc(rig.image)) +
+                                   littleEndian(c.speedField)));
         }
     }
 
@@ -161,7 +149,7 @@ private slots:
             QStringList boxes;
             QList<bool> buttons;
         } cases[] = {
-            {"closed", 3, false, 1, {"The programmer is disconnected!"}, {}, {false}},
+            {"closed", 3, false, 1, {"before", "The programmer is disconnected!"}, {}, {false}},
             // The type is judged before the file: a missing file gives no box here.
             {"no type", 0, true, 2, {"0x5A3C0000 is wrong type!"}, {}, {}},
             {"no path", 3, true, 0, {"before"}, {"Please input a code file"}, {}},
@@ -172,25 +160,10 @@ private slots:
             DownloadRig rig(c.codeFile == 3 ? 9000 : 5000,
                             c.codeFile == 3 ? 0x08001001 : 0x08000145);
             rig.frontEnd.mcuType = c.type;
-            if (c.codeFile == 0)
-                rig.frontEnd.codePath.clear();
-            if (c.codeFile == 2)
-                rig.frontEnd.codePath = rig.files.filePath("missing.bin");
-            if (!c.open)
-                rig.device.close();
+            rig.prepareRefusal(c.codeFile, c.open);
             rig.frontEnd.log = QStringList{"before"};
             zq::ops::downloadToProgrammer(rig.session);
-
-            QStringList log = c.log;
-            log.replaceInStrings(QRegularExpression("^\\*$"), rig.frontEnd.codePath);
-            if (!c.open)
-                log.prepend("before");
-            QVERIFY2(rig.frontEnd.log == log, c.name);
-            QStringList boxes;
-            for (const auto &box : rig.frontEnd.boxes)
-                boxes << box.text;
-            QVERIFY2(boxes == c.boxes, c.name);
-            QVERIFY2(rig.frontEnd.operationButtonsCalls == c.buttons, c.name);
+            verifyRefusal(rig, c.name, c.log, rig.frontEnd.codePath, c.boxes, c.buttons);
             QVERIFY2(nothingStored(rig), c.name);
         }
     }
@@ -256,7 +229,7 @@ private slots:
     void failedChecksAndMessageWrites()
     {
         DownloadRig probe(8192);
-        const QString readCrc = "Read crc:" + hex(crcOf(probe.image));
+        const QString readCrc = "Read crc:" + crcText(probe.image);
         const struct {
             const char *name;
             Fault fault;
@@ -296,10 +269,10 @@ private slots:
         DownloadRig rig(5000);
         zq::ops::downloadToProgrammer(rig.session);
         const QStringList before = rig.frontEnd.log;
-        const QString crcText = hex(crcOf(rig.image));
+        const QString imageCrc = crcText(rig.image);
 
         zq::ops::checkSpiFlash(rig.session);
-        const QStringList passed{"", "", "Check CRC:" + crcText, "Write spi flash OK!",
+        const QStringList passed{"", "", "Check CRC:" + imageCrc, "Write spi flash OK!",
                                  "Check programmer flash CRC is OK..."};
         QCOMPARE(rig.frontEnd.log, before + passed);
         QCOMPARE(rig.frontEnd.operationButtonsCalls, (QList<bool>{false, true, false, true}));
@@ -308,7 +281,7 @@ private slots:
         rig.useCodeFile(codeImage(5000, 0x08000145, 7));
         rig.frontEnd.log.clear();
         zq::ops::checkSpiFlash(rig.session);
-        QCOMPARE(rig.frontEnd.log, (QStringList{"", "", "Read crc:" + crcText,
+        QCOMPARE(rig.frontEnd.log, (QStringList{"", "", "Read crc:" + imageCrc,
                                                 "Check programmer flash CRC is NG..."}));
 
         // An unreadable file checks the image read last.
@@ -339,18 +312,9 @@ private slots:
         };
         for (const auto &c : cases) {
             OperationRig rig;
-            rig.frontEnd.codePath = c.codeFile ? rig.files.filePath("missing.bin") : QString();
-            if (!c.open)
-                rig.device.close();
+            rig.prepareRefusal(c.codeFile, c.open);
             zq::ops::checkSpiFlash(rig.session);
-            QStringList log = c.log;
-            log.replaceInStrings(QRegularExpression("^\\*$"), rig.frontEnd.codePath);
-            QVERIFY2(rig.frontEnd.log == log, c.name);
-            QStringList boxes;
-            for (const auto &box : rig.frontEnd.boxes)
-                boxes << box.text;
-            QVERIFY2(boxes == c.boxes, c.name);
-            QVERIFY2(rig.frontEnd.operationButtonsCalls == c.buttons, c.name);
+            verifyRefusal(rig, c.name, c.log, rig.frontEnd.codePath, c.boxes, c.buttons);
         }
     }
 };

@@ -1,8 +1,8 @@
 // Intel HEX, S-record and ELF files as developers' tools make them: each becomes the same
 // flat image that `objcopy -O binary --gap-fill 0xff` makes of it, byte for byte; a malformed
 // file is refused with its line or offset, never taken in part.
-#include "operations/ImageFile.h"
 #include "OperationRig.h"
+#include "operations/ImageFile.h"
 #include "operations/Operations.h"
 
 #include <QProcess>
@@ -31,12 +31,6 @@ bool run(const QString &tool, const QStringList &arguments, const QString &folde
         return false;
     }
     return true;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A small ARM program: vectors and code in flash, .data stored after the code (its load address
@@ -85,12 +79,6 @@ struct Sample {
     uint32_t base;
 };
 
-bool writeText(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
-
 // Every sample the binutils make, from a raw image and from the two ELF programs.
 QList<Sample> makeSamples(const QString &dir)
 {
@@ -99,10 +87,10 @@ QList<Sample> makeSamples(const QString &dir)
     if (!raw.open(QIODevice::WriteOnly) || raw.write(codeImage(6000)) != 6000)
         return {};
     raw.close();
-    writeText(dir + "/arm.s", kArmSource);
-    writeText(dir + "/arm.ld", kArmScript);
-    writeText(dir + "/host.s", kHostSource);
-    writeText(dir + "/host.ld", kHostScript);
+    writeAll(dir + "/arm.s", kArmSource);
+    writeAll(dir + "/arm.ld", kArmScript);
+    writeAll(dir + "/host.s", kHostSource);
+    writeAll(dir + "/host.ld", kHostScript);
     const bool made = run(objcopy,
                           {"-I", "binary", "-O", "ihex", "--change-addresses", "0x08000000",
                            "raw.bin", "raw.hex"},
@@ -155,7 +143,7 @@ QByteArray objcopyFlat(const QString &dir, const Sample &sample)
 
 LoadedImage loadText(const QString &dir, const QByteArray &text)
 {
-    writeText(dir + "/sample", text);
+    writeAll(dir + "/sample", text);
     return zq::ops::loadCodeImage(dir + "/sample");
 }
 
@@ -274,7 +262,7 @@ private slots:
              "ELF, offset 0x00000004: not a valid ELF class or byte order"},
         };
         for (const auto &c : cases) {
-            writeText(dir.filePath("bad.elf"), c.bytes);
+            writeAll(dir.filePath("bad.elf"), c.bytes);
             const LoadedImage image = zq::ops::loadCodeImage(dir.filePath("bad.elf"));
             QVERIFY2(image.status == LoadedImage::Status::Refused, c.name);
             QVERIFY2(image.reason().startsWith(c.problem), qPrintable(image.reason()));

@@ -1,5 +1,3 @@
-#include "common/Crc32.h"
-#include "frontend/NumberText.h"
 #include "OperationRig.h"
 #include "operations/Operations.h"
 
@@ -17,12 +15,6 @@ const QString kOk = QStringLiteral("Program target is OK!!!!!!");
 const QString kFail = QStringLiteral("Program target is fail.....");
 const QString kLost = QStringLiteral("The programmer is disconnected!");
 
-QString crcText(const QByteArray &bytes)
-{
-    return zq::toHexText(
-        zq::crc32(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 8);
-}
-
 QByteArray targetFlash(OperationRig &rig, int length)
 {
     return toByteArray(rig.board->readTargetFlash(0, uint32_t(length)));
@@ -37,21 +29,12 @@ struct TargetRig : OperationRig {
         frontEnd.swdSpeed = 1;
         useCodeFile(image);
     }
-    QStringList log() const { return withTimestampsMasked(frontEnd.log); }
     QStringList written() const
     {
         return {"Target init ok...",    "Target type:0x5A3C3180", "Init ready...", "Timer:",
                 "Start to program ...", "Program end!",           "Timer:"};
     }
 };
-
-QStringList boxTexts(const OperationRig &rig)
-{
-    QStringList texts;
-    for (const auto &box : rig.frontEnd.boxes)
-        texts << box.title + ":" + box.text;
-    return texts;
-}
 
 } // namespace
 
@@ -195,12 +178,8 @@ private slots:
                 rig.arm(*c.fault);
             if (c.lost == 1)
                 rig.loseProgrammerAfterFirstBlock();
-            if (c.lost == 2) {
-                rig.frontEnd.onProgress = [&rig](int percent) {
-                    if (percent == 100)
-                        rig.loseProgrammer();
-                };
-            }
+            if (c.lost == 2)
+                rig.loseProgrammerAtFullProgress();
             zq::ops::programTargetOperation(rig.session);
 
             QStringList expected = c.log;
@@ -274,20 +253,10 @@ private slots:
         };
         for (const auto &c : cases) {
             TargetRig rig(c.size, {}, c.entry);
-            if (c.codeFile == 0)
-                rig.frontEnd.codePath.clear();
-            if (c.codeFile == 2)
-                rig.frontEnd.codePath = rig.files.filePath("missing.bin");
-            if (!c.open)
-                rig.device.close();
+            rig.prepareRefusal(c.codeFile, c.open);
             rig.frontEnd.log = QStringList{"before"};
             zq::ops::programTargetOperation(rig.session);
-
-            QStringList log = c.log;
-            log.replaceInStrings(QRegularExpression("^\\*$"), rig.frontEnd.codePath);
-            QVERIFY2(rig.frontEnd.log == log, c.name);
-            QVERIFY2(boxTexts(rig) == c.boxes, c.name);
-            QVERIFY2(rig.frontEnd.operationButtonsCalls == c.buttons, c.name);
+            verifyRefusal(rig, c.name, c.log, rig.frontEnd.codePath, c.boxes, c.buttons, true);
             QVERIFY2(!rig.board->targetConnected() && rig.board->targetRunCount() == 0, c.name);
         }
         TargetRig empty(0);
@@ -304,8 +273,7 @@ private slots:
             TargetRig rig(5000, round == 2 ? absent : zq::emu::TargetConfig{}, 0x08001001);
             if (round == 0) {
                 // The procedure itself has no running-address check; the Program button has.
-                rig.session.state.mcuCodeCrc =
-                    zq::crc32(reinterpret_cast<const uint8_t *>(rig.image.constData()), 5000);
+                rig.session.state.mcuCodeCrc = referenceCrc(rig.image);
                 QCOMPARE(zq::ops::programTarget(rig.session, rig.image), 0);
                 rig.frontEnd.progress.clear();
                 rig.frontEnd.operationButtonsCalls.clear();
@@ -348,15 +316,9 @@ private slots:
         };
         for (const auto &c : cases) {
             TargetRig rig(5000);
-            rig.frontEnd.codePath = c.codeFile ? rig.files.filePath("missing.bin") : QString();
-            if (!c.open)
-                rig.device.close();
+            rig.prepareRefusal(c.codeFile, c.open);
             zq::ops::verifyTarget(rig.session);
-            QStringList log = c.log;
-            log.replaceInStrings(QRegularExpression("^\\*$"), rig.frontEnd.codePath);
-            QVERIFY2(rig.frontEnd.log == log, c.name);
-            QVERIFY2(boxTexts(rig) == c.boxes, c.name);
-            QVERIFY2(rig.frontEnd.operationButtonsCalls == c.buttons, c.name);
+            verifyRefusal(rig, c.name, c.log, rig.frontEnd.codePath, c.boxes, c.buttons, true);
         }
     }
 };

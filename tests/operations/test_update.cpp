@@ -1,6 +1,4 @@
 #include "OperationRig.h"
-#include "common/Crc32.h"
-#include "frontend/NumberText.h"
 #include "operations/Operations.h"
 
 #include <QDir>
@@ -20,12 +18,6 @@ constexpr uint32_t kBoardMcu = 0x32F10300; // the emulated board's own type
 const QString kOk = QStringLiteral("Update MCU is OK!!!!!!");
 const QString kFail = QStringLiteral("Update MCU is fail.....");
 using ButtonCalls = QList<QPair<FrontEnd::Button, bool>>;
-
-QString crcText(const QByteArray &bytes)
-{
-    return zq::toHexText(
-        zq::crc32(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())), 8);
-}
 
 zq::emu::BoardIdentity inMode(BoardMode mode)
 {
@@ -52,7 +44,6 @@ struct UpdateRig : OperationRig {
         return (boot ? "Boot code, CRC = " : "APP code, CRC = ") + crcText(image) +
                " Len: " + QString::number(image.size());
     }
-    QStringList log() const { return withTimestampsMasked(frontEnd.log); }
     QStringList written() const
     {
         return {"Timer:", "Program flash..", "Write EFlash end!",
@@ -204,12 +195,8 @@ private slots:
                 rig.arm(*c.fault);
             if (c.lost == 1)
                 rig.loseProgrammerAfterFirstBlock();
-            if (c.lost == 2) {
-                rig.frontEnd.onProgress = [&rig](int percent) {
-                    if (percent == 100)
-                        rig.loseProgrammer();
-                };
-            }
+            if (c.lost == 2)
+                rig.loseProgrammerAtFullProgress();
             rig.run();
             QStringList expected = c.log + QStringList{"", kFail};
             if (expected.first() == "*") {
@@ -261,14 +248,8 @@ private slots:
                 rig.device.close();
             rig.frontEnd.log = QStringList{"before"};
             rig.run();
-            QStringList log = c.log;
-            log.replaceInStrings(QRegularExpression("^\\*$"), rig.files.filePath("missing.app"));
-            QStringList boxes;
-            for (const auto &box : rig.frontEnd.boxes)
-                boxes << box.text;
-            QVERIFY2(rig.frontEnd.log == log, c.name);
-            QVERIFY2(boxes == c.boxes, c.name);
-            QVERIFY2(rig.frontEnd.operationButtonsCalls == c.buttons, c.name);
+            const QString missing = rig.files.filePath("missing.app");
+            verifyRefusal(rig, c.name, c.log, missing, c.boxes, c.buttons);
             QVERIFY2(rig.stored().isEmpty(), c.name);
         }
     }

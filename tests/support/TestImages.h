@@ -4,6 +4,7 @@
 // one, built from their byte layouts here so that no expected value leans on the program's code.
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdint>
 
@@ -17,6 +18,19 @@ inline uint32_t referenceCrc(const QByteArray &bytes)
             crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
     }
     return crc;
+}
+
+// A 32-bit value as the log writes it: 0x and eight upper-case hex digits.
+inline QString hex8(uint32_t value)
+{
+    return QStringLiteral("0x") +
+           QString::number(value, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+// The CRC of the bytes as the log writes it.
+inline QString crcText(const QByteArray &bytes)
+{
+    return hex8(referenceCrc(bytes));
 }
 
 inline QByteArray littleEndian(uint32_t value)

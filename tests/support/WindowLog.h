@@ -3,6 +3,7 @@
 // What the window's tests read back: the log panel, and the files the window finds in its
 // working folder.
 
+#include "TestFiles.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
 
@@ -37,17 +38,10 @@ inline QByteArray configIni(const QByteArray &firstLine)
     return firstLine + "\nNFLASH:0\n./\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n";
 }
 
-// False when the file cannot be written whole.
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // config.ini (boot update allowed unless told otherwise) and the catalogue in folder.
 inline bool writeStandardFiles(const QString &folder,
                                const QByteArray &firstConfigLine = "UPBOOT:1")
 {
-    return writeBytes(folder + "/config.ini", configIni(firstConfigLine)) &&
-           writeBytes(folder + "/Flash.ini", kFlashIni);
+    return writeAll(folder + "/config.ini", configIni(firstConfigLine)) &&
+           writeAll(folder + "/Flash.ini", kFlashIni);
 }

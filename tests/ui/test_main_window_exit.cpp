@@ -1,7 +1,8 @@
+#include "TestFiles.h"
+#include "WorkingDirectory.h"
+#include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
-#include "operations/ProgrammerState.h"
-#include "WorkingDirectory.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -81,9 +82,7 @@ void MainWindowExitTest::exitEndsTheEventLoopAndTheWindowWritesTheSettings()
     // The settings are written when the window goes, not when it closes.
     QVERIFY(!QFile::exists(directory.filePath("config.ini")));
     window.reset();
-    QFile file(directory.filePath("config.ini"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll().count('\n'), 7);
+    QCOMPARE(readAll(directory.filePath("config.ini")).count('\n'), 7);
 }
 
 void MainWindowExitTest::closeRequestEndsTheEventLoop()

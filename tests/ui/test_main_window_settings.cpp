@@ -25,19 +25,6 @@ namespace
 const QStringList defaultLines = {"UPBOOT:0", "NFLASH:0", "./",      "./",
                                   "BLSET:0",  "WAITT:0",  "PWROFF:1"};
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 // The file as the system's text mode writes it: one line end after every line.
 QByteArray fileWithLines(const QStringList &lines)
 {
@@ -96,7 +83,7 @@ void MainWindowSettingsTest::missingFileGivesDefaultsAndIsCreatedAtExit()
     LogRecorder log(*window);
     window.reset();
     QCOMPARE(log.lines.last(), directory.filePath("config.ini"));
-    QCOMPARE(readFile(directory.filePath("config.ini")), fileWithLines(defaultLines));
+    QCOMPARE(readAll(directory.filePath("config.ini")), fileWithLines(defaultLines));
 }
 
 void MainWindowSettingsTest::fileWrittenByTheProgramReadsBack()
@@ -109,7 +96,7 @@ void MainWindowSettingsTest::fileWrittenByTheProgramReadsBack()
         first.state().bootUpdateEnabled = 1;
         first.form()->checkBox_PwrOFF->setChecked(false);
     }
-    const QByteArray written = readFile(directory.filePath("config.ini"));
+    const QByteArray written = readAll(directory.filePath("config.ini"));
     QCOMPARE(written, fileWithLines({"UPBOOT:0", "NFLASH:0", QString("/home/user/my code/code.bin"),
                                      "/second", "BLSET:0", "WAITT:0", "PWROFF:0"}));
     {
@@ -121,7 +108,7 @@ void MainWindowSettingsTest::fileWrittenByTheProgramReadsBack()
         QCOMPARE(second.state().bootUpdateEnabled, 0);
         QVERIFY(!second.form()->checkBox_PwrOFF->isChecked());
     }
-    QCOMPARE(readFile(directory.filePath("config.ini")), written);
+    QCOMPARE(readAll(directory.filePath("config.ini")), written);
 }
 
 void MainWindowSettingsTest::handEditedFileAppliesItsLines_data()
@@ -148,7 +135,7 @@ void MainWindowSettingsTest::handEditedFileAppliesItsLines()
     QFETCH(int, bootUpdate);
     QFETCH(bool, powerOff);
     WorkingDirectory directory;
-    writeFile(directory.filePath("config.ini"), content);
+    QVERIFY(writeAll(directory.filePath("config.ini"), content));
     {
         MainWindow window;
         QCOMPARE(window.state().bootUpdateEnabled, bootUpdate);
@@ -159,7 +146,7 @@ void MainWindowSettingsTest::handEditedFileAppliesItsLines()
         QVERIFY(!logLines(window).contains("Open config.ini fail"));
     }
     // Lines 1, 2, 5 and 6 always go back with their fixed values: UPBOOT:1 lasts one run.
-    QCOMPARE(readFile(directory.filePath("config.ini")),
+    QCOMPARE(readAll(directory.filePath("config.ini")),
              fileWithLines({"UPBOOT:0", "NFLASH:0", "/work/a b.bin", "other", "BLSET:0", "WAITT:0",
                             powerOff ? "PWROFF:1" : "PWROFF:0"}));
 }
@@ -167,7 +154,7 @@ void MainWindowSettingsTest::handEditedFileAppliesItsLines()
 void MainWindowSettingsTest::shortFileAppliesOnlyTheLinesItHas()
 {
     WorkingDirectory directory;
-    writeFile(directory.filePath("config.ini"), "UPBOOT:1\nNFLASH:0\n\n");
+    QVERIFY(writeAll(directory.filePath("config.ini"), "UPBOOT:1\nNFLASH:0\n\n"));
     {
         MainWindow window;
         QCOMPARE(window.state().bootUpdateEnabled, 1);
@@ -175,7 +162,7 @@ void MainWindowSettingsTest::shortFileAppliesOnlyTheLinesItHas()
         QCOMPARE(window.secondPath, QString("./"));
         QVERIFY(window.form()->checkBox_PwrOFF->isChecked());
     }
-    QCOMPARE(readFile(directory.filePath("config.ini")),
+    QCOMPARE(readAll(directory.filePath("config.ini")),
              fileWithLines({"UPBOOT:0", "NFLASH:0", "", "./", "BLSET:0", "WAITT:0", "PWROFF:1"}));
 }
 
@@ -232,7 +219,7 @@ void MainWindowSettingsTest::readOnlyFileShowsTheBoxAndKeepsTheOldFile()
     WorkingDirectory directory;
     const QString path = directory.filePath("config.ini");
     const QByteArray old = "UPBOOT:0\nNFLASH:0\n/old.bin\n./\nBLSET:0\nWAITT:0\nPWROFF:1\n";
-    writeFile(path, old);
+    QVERIFY(writeAll(path, old));
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser));
     auto window = std::make_unique<MainWindow>();
     window->state().mcuCodePath = "/new.bin";
@@ -240,7 +227,7 @@ void MainWindowSettingsTest::readOnlyFileShowsTheBoxAndKeepsTheOldFile()
     window.reset();
     QCOMPARE(closer.boxes().size(), 1);
     QCOMPARE(closer.boxes()[0].text, QString::fromUtf8("打开文件失败"));
-    QCOMPARE(readFile(path), old);
+    QCOMPARE(readAll(path), old);
 }
 
 QTEST_MAIN(MainWindowSettingsTest)

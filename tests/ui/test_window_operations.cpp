@@ -4,12 +4,11 @@
 
 #include "ModalBoxCloser.h"
 #include "SampleImages.h"
+#include "TestImages.h"
 #include "WindowLog.h"
 #include "WorkingDirectory.h"
-#include "common/Crc32.h"
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
-#include "frontend/NumberText.h"
 #include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
@@ -35,11 +34,6 @@ namespace
 {
 
 constexpr uint32_t kBoardMcu = 0x32F10300;
-
-QByteArray bytesOf(const std::vector<uint8_t> &data)
-{
-    return QByteArray(reinterpret_cast<const char *>(data.data()), int(data.size()));
-}
 
 std::shared_ptr<Board> plugBoard(BoardMode mode)
 {
@@ -81,9 +75,9 @@ private slots:
 void WindowOperationsTest::codeImageGoesToFlashAndTarget()
 {
     WorkingDirectory directory;
-    QVERIFY(writeBytes(directory.filePath("Flash.ini"), kFlashIni));
+    QVERIFY(writeAll(directory.filePath("Flash.ini"), kFlashIni));
     const QByteArray image = zq::samples::demoCodeImage();
-    QVERIFY(writeBytes(directory.filePath("demo.bin"), image));
+    QVERIFY(writeAll(directory.filePath("demo.bin"), image));
     std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
     ModalBoxCloser boxes;
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -101,15 +95,13 @@ void WindowOperationsTest::codeImageGoesToFlashAndTarget()
     QCOMPARE(dialogs.size(), 1);
     QVERIFY2(dialogs[0].startsWith("Select Mcu Code|file(*.bin);;"), qPrintable(dialogs[0]));
     QCOMPARE(logLines(window), QStringList{"enter_Addr:0x08000145"});
-    const uint32_t crc =
-        zq::crc32(reinterpret_cast<const uint8_t *>(image.constData()), size_t(image.size()));
     QCOMPARE(f->label_MCUCRC->text(),
-             "Mcu code, CRC = " + zq::toHexText(crc, 8) + " Len: " + QString::number(image.size()));
+             "Mcu code, CRC = " + crcText(image) + " Len: " + QString::number(image.size()));
 
     f->comboBox_MCUType->setCurrentIndex(3);
     f->pushButton_UpdateFlash->click();
     QCOMPARE(logLines(window).last(), QString("Download to the programmer flash is OK!!!!!!"));
-    QCOMPARE(bytesOf(board->readSpiFlash(0x10000, uint32_t(image.size()))), image);
+    QCOMPARE(toByteArray(board->readSpiFlash(0x10000, uint32_t(image.size()))), image);
     QCOMPARE(f->progressBar->value(), 100);
     QVERIFY(f->pushButton_UpdateTarget->isEnabled()); // the buttons came back
 
@@ -118,7 +110,7 @@ void WindowOperationsTest::codeImageGoesToFlashAndTarget()
 
     f->pushButton_UpdateTarget->click();
     QCOMPARE(logLines(window).last(), QString("Program target is OK!!!!!!"));
-    QCOMPARE(bytesOf(board->readTargetFlash(0, uint32_t(image.size()))), image);
+    QCOMPARE(toByteArray(board->readTargetFlash(0, uint32_t(image.size()))), image);
     QCOMPARE(f->comboBox_MCUType->currentIndex(), 3); // the emulated target is a ZQ318
 
     window.clearLog();
@@ -134,7 +126,7 @@ void WindowOperationsTest::firmwareUpdateSwitchesTheBoardToNormalWork()
     WorkingDirectory directory;
     QVERIFY(QDir().mkpath(directory.filePath("Firmware")));
     const QByteArray app = zq::samples::programmerImage(0x20260101, kBoardMcu, 7);
-    QVERIFY(writeBytes(directory.filePath("Firmware/new.app"), app));
+    QVERIFY(writeAll(directory.filePath("Firmware/new.app"), app));
     std::shared_ptr<Board> board = plugBoard(BoardMode::McuUpdate);
     ModalBoxCloser boxes;
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -152,7 +144,7 @@ void WindowOperationsTest::firmwareUpdateSwitchesTheBoardToNormalWork()
     f->pushButton_UpdateAPP->click();
     QCOMPARE(startFolder, QDir::currentPath() + "/Firmware");
     QCOMPARE(logLines(window).last(), QString("Update MCU is OK!!!!!!"));
-    QCOMPARE(bytesOf(board->appImage()).left(app.size()), app);
+    QCOMPARE(toByteArray(board->appImage()).left(app.size()), app);
     QVERIFY(!f->pushButton_UpdateAPP->isEnabled());
 
     // The board leaves the bus and comes back in normal work under a new path: the window treats
@@ -175,10 +167,10 @@ void WindowOperationsTest::firmwareUpdateSwitchesTheBoardToNormalWork()
 void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
 {
     WorkingDirectory directory;
-    QVERIFY(writeBytes(directory.filePath("config.ini"), "UPBOOT:1\n"));
+    QVERIFY(writeAll(directory.filePath("config.ini"), "UPBOOT:1\n"));
     QVERIFY(QDir().mkpath(directory.filePath("Bootware")));
     const QByteArray boot = zq::samples::programmerImage(0x20260101, kBoardMcu, 9);
-    QVERIFY(writeBytes(directory.filePath("Bootware/new.boot"), boot));
+    QVERIFY(writeAll(directory.filePath("Bootware/new.boot"), boot));
     std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
     ModalBoxCloser boxes;
     MainWindow window(zq::usb::makeEmulatedTransport());
@@ -193,7 +185,7 @@ void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
     });
     f->pushButton_UpdateBoot->click();
     QCOMPARE(logLines(window).last(), QString("Update MCU is OK!!!!!!"));
-    QCOMPARE(bytesOf(board->bootImage()).left(boot.size()), boot);
+    QCOMPARE(toByteArray(board->bootImage()).left(boot.size()), boot);
     QVERIFY(!f->pushButton_UpdateBoot->isEnabled());
     QCOMPARE(window.state().bootUpdateEnabled, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!window.device().isOpen(), 5000);
@@ -207,7 +199,7 @@ void WindowOperationsTest::bootUpdateIsOfferedByConfigAndSwitchesTheBoard()
 void WindowOperationsTest::closingDuringASilentCheckEndsPromptly()
 {
     WorkingDirectory directory;
-    QVERIFY(writeBytes(directory.filePath("demo.bin"), zq::samples::demoCodeImage()));
+    QVERIFY(writeAll(directory.filePath("demo.bin"), zq::samples::demoCodeImage()));
     std::shared_ptr<Board> board = plugBoard(BoardMode::Normal);
     board->faults().arm(zq::emu::Fault::every(zq::emu::FaultKind::NoReply).onCommand('G'));
     ModalBoxCloser boxes;
@@ -226,9 +218,7 @@ void WindowOperationsTest::closingDuringASilentCheckEndsPromptly()
         QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
         QVERIFY(!window.device().isOpen());
     }
-    QFile config(directory.filePath("config.ini"));
-    QVERIFY(config.open(QIODevice::ReadOnly));
-    QCOMPARE(config.readAll().count('\n'), 7);
+    QCOMPARE(readAll(directory.filePath("config.ini")).count('\n'), 7);
 }
 
 QTEST_MAIN(WindowOperationsTest)
