@@ -2,12 +2,8 @@
 // bus: the first search a second after start, the list in plug order, the log lines of every
 // arrival and removal, and what the removal of the open programmer does to the device and worker.
 
-#include "ModalBoxCloser.h"
-#include "WindowLog.h"
-#include "WorkingDirectory.h"
+#include "EmulatedWindow.h"
 #include "operations/ProgrammerState.h"
-#include "ui/MainWindow.h"
-#include "ui/MainWindowForm.h"
 
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
@@ -100,13 +96,12 @@ void WindowDevicesTest::firstSearchComesAboutASecondAfterStart_data()
 void WindowDevicesTest::firstSearchComesAboutASecondAfterStart()
 {
     QFETCH(int, boards);
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
+    EmulatedWindow rig;
     QStringList plugged;
     for (int i = 0; i < boards; ++i)
         plugged.append(EmulatedBus::instance().plug(std::make_shared<Board>()));
 
-    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindow &window = rig.start();
     SearchRecorder recorder(window);
     // Nothing before 900 ms; the list is only ever filled by the search.
     while (recorder.clock.elapsed() < 900) {
@@ -124,13 +119,13 @@ void WindowDevicesTest::firstSearchComesAboutASecondAfterStart()
     // One start of the timer, one search.
     QTest::qWait(1200);
     QCOMPARE(recorder.searches.size(), 1);
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 void WindowDevicesTest::plugIsLoggedAndListed100msLater()
 {
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
-    MainWindow window(zq::usb::makeEmulatedTransport());
+    EmulatedWindow rig;
+    MainWindow &window = rig.start();
     waitForFirstSearch(window);
     SearchRecorder recorder(window);
     qint64 insertLoggedAt = -1;
@@ -145,13 +140,13 @@ void WindowDevicesTest::plugIsLoggedAndListed100msLater()
     QVERIFY(insertLoggedAt >= 0);
     QVERIFY(recorder.searches.first() - insertLoggedAt >= 90);
     QCOMPARE(window.form()->comboBox_Device->currentIndex(), 0);
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 void WindowDevicesTest::burstOfPlugsGivesOneSearch()
 {
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
-    MainWindow window(zq::usb::makeEmulatedTransport());
+    EmulatedWindow rig;
+    MainWindow &window = rig.start();
     waitForFirstSearch(window);
     SearchRecorder recorder(window);
 
@@ -162,16 +157,15 @@ void WindowDevicesTest::burstOfPlugsGivesOneSearch()
     QCOMPARE(recorder.searches.size(), 1);
     QCOMPARE(logLines(window), (QStringList{"device insert:" + first.toUpper(),
                                             "device insert:" + second.toUpper()}));
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 void WindowDevicesTest::unplugOfAnotherBoardLeavesTheOpenOneOpen()
 {
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
+    EmulatedWindow rig;
     const QString open = EmulatedBus::instance().plug(std::make_shared<Board>());
     const QString other = EmulatedBus::instance().plug(std::make_shared<Board>());
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
+    MainWindow &window = rig.start();
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{open, other}), 5000);
     window.form()->pushButton_OpenDevice->click();
     QCOMPARE(logLines(window).last(), QString("Connect the programmer successful"));
@@ -186,15 +180,14 @@ void WindowDevicesTest::unplugOfAnotherBoardLeavesTheOpenOneOpen()
     QCOMPARE(window.device().devicePath(), open);
     QVERIFY(window.worker().isRunning());
     QCOMPARE(buttonStates(window), buttonsBefore);
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 void WindowDevicesTest::unplugOfTheOpenBoardClosesItBeforeTheLogLine()
 {
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
+    EmulatedWindow rig;
     const QString path = EmulatedBus::instance().plug(std::make_shared<Board>());
-    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindow &window = rig.start();
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{path}, 5000);
     window.form()->pushButton_OpenDevice->click();
     QCOMPARE(buttonStates(window), (QList<bool>{true, true, true, true, false, true}));
@@ -223,16 +216,16 @@ void WindowDevicesTest::unplugOfTheOpenBoardClosesItBeforeTheLogLine()
     // The identity of the last connect stays.
     QCOMPARE(window.state().connectionMode, 1);
     QCOMPARE(window.state().boardId, 0x00012345u);
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
 {
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
+    EmulatedWindow rig;
     auto board = std::make_shared<Board>();
     board->faults().arm(Fault::next(FaultKind::NoReply).onCommand('K'));
     const QString path = EmulatedBus::instance().plug(board);
-    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindow &window = rig.start();
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{path}, 5000);
 
     // The board is pulled while the window waits for its connect reply.
@@ -246,18 +239,18 @@ void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
     QVERIFY(!window.worker().isRunning());
     QCOMPARE(window.state().connectionMode, 0);
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList(), 5000);
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 // Two boards, the second chosen; a third plugged in and then the first pulled: each refill keeps
 // the second chosen. Once it is gone, the list starts at its first entry again.
 void WindowDevicesTest::chosenBoardStaysChosenWhenTheListIsRefilled()
 {
-    WorkingDirectory directory;
-    QVERIFY(writeStandardFiles(directory.path()));
+    EmulatedWindow rig;
     EmulatedBus &bus = EmulatedBus::instance();
     const QString first = bus.plug(std::make_shared<Board>());
     const QString second = bus.plug(std::make_shared<Board>());
-    MainWindow window(zq::usb::makeEmulatedTransport());
+    MainWindow &window = rig.start();
     QComboBox *box = window.form()->comboBox_Device;
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{first, second}), 5000);
     box->setCurrentIndex(1);
@@ -271,6 +264,7 @@ void WindowDevicesTest::chosenBoardStaysChosenWhenTheListIsRefilled()
     bus.unplug(second);
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{third}, 5000);
     QCOMPARE(box->currentIndex(), 0);
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 QTEST_MAIN(WindowDevicesTest)

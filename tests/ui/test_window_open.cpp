@@ -2,12 +2,8 @@
 // the log of a successful open, and every way the open or the connect can fail, with the state
 // each failure leaves.
 
-#include "ModalBoxCloser.h"
-#include "WindowLog.h"
-#include "WorkingDirectory.h"
+#include "EmulatedWindow.h"
 #include "operations/ProgrammerState.h"
-#include "ui/MainWindow.h"
-#include "ui/MainWindowForm.h"
 
 #include "common/Crc32.h"
 #include "emulator/Board.h"
@@ -42,13 +38,6 @@ namespace
 
 const QByteArray catalogue = "[FLASH]\n0xEF4018,256,65536,W25Q128,\n0x123456,256,65536,PARTA,\n";
 
-void writeFile(const WorkingDirectory &directory, const QString &name, const QByteArray &content)
-{
-    QFile file(directory.filePath(name));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
 // The buttons an open may change, by the names the form gives them.
 QStringList enabledOperationButtons(const MainWindow &window)
 {
@@ -79,12 +68,6 @@ BoardIdentity identity(BoardMode mode, uint32_t flashId)
     id.boardId = 0x00012345;
     id.flashId = flashId;
     return id;
-}
-
-// A window whose list holds the plugged boards, first search done.
-void waitForList(const MainWindow &window, int count)
-{
-    QTRY_COMPARE_WITH_TIMEOUT(window.form()->comboBox_Device->count(), count, 5000);
 }
 
 } // namespace
@@ -173,22 +156,18 @@ void WindowOpenTest::eachModeEnablesItsButtons()
     QFETCH(QStringList, log);
     QFETCH(QStringList, fields);
 
-    WorkingDirectory directory;
-    if (!config.isEmpty())
-        writeFile(directory, "config.ini", config);
-    writeFile(directory, "Flash.ini", catalogue);
+    EmulatedWindow rig(config, catalogue);
     EmulatedBus::instance().plug(std::make_shared<Board>(identity(BoardMode(mode), flashId)));
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
+    MainWindow &window = rig.start();
     window.form()->pushButton_UpdateBoot->setEnabled(bootButtonBefore);
-    waitForList(window, 1);
+    rig.waitForList(1);
 
-    window.form()->pushButton_OpenDevice->click();
+    rig.pressOpen();
 
     QCOMPARE(logLines(window), log);
     QCOMPARE(enabledOperationButtons(window), enabled);
     QCOMPARE(fieldTexts(window), fields);
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
     QVERIFY(window.device().isOpen());
     QVERIFY(window.worker().isRunning());
     const zq::ops::ProgrammerState &state = window.state();
@@ -206,16 +185,14 @@ void WindowOpenTest::eachModeEnablesItsButtons()
 
 void WindowOpenTest::emptyListOpensNothing()
 {
-    WorkingDirectory directory;
-    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
+    EmulatedWindow rig(configIni("UPBOOT:1"), QByteArray());
+    MainWindow &window = rig.start();
     QTRY_VERIFY_WITH_TIMEOUT(!window.deviceSearchTimer().isActive(), 5000);
 
-    window.form()->pushButton_OpenDevice->click();
+    rig.pressOpen();
     QTest::qWait(100);
 
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
     QCOMPARE(logLines(window), QStringList());
     QVERIFY(!window.device().isOpen());
     QVERIFY(!window.worker().isRunning());
@@ -223,22 +200,19 @@ void WindowOpenTest::emptyListOpensNothing()
 
 void WindowOpenTest::secondOpenOfAnOpenProgrammerShowsABox()
 {
-    WorkingDirectory directory;
-    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
-    writeFile(directory, "Flash.ini", catalogue);
+    EmulatedWindow rig(configIni("UPBOOT:1"), catalogue);
     EmulatedBus::instance().plug(std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018)));
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
-    waitForList(window, 1);
-    window.form()->pushButton_OpenDevice->click();
+    MainWindow &window = rig.start();
+    rig.waitForList(1);
+    rig.pressOpen();
     const QStringList log = logLines(window);
     const QStringList buttons = enabledOperationButtons(window);
 
-    window.form()->pushButton_OpenDevice->click();
+    rig.pressOpen();
 
-    QCOMPARE(boxes.boxes().size(), 1);
-    QCOMPARE(boxes.boxes().first().title, QString("Message"));
-    QCOMPARE(boxes.boxes().first().text, QString("The programmer have opened!"));
+    QCOMPARE(rig.boxes.boxes().size(), 1);
+    QCOMPARE(rig.boxes.boxes().first().title, QString("Message"));
+    QCOMPARE(rig.boxes.boxes().first().text, QString("The programmer have opened!"));
     QCOMPARE(logLines(window), log);
     QCOMPARE(enabledOperationButtons(window), buttons);
     QVERIFY(window.device().isOpen());
@@ -248,19 +222,17 @@ void WindowOpenTest::secondOpenOfAnOpenProgrammerShowsABox()
 // The board went between the search and the press; its removal news has not been handled yet.
 void WindowOpenTest::pathGoneSinceTheSearchFailsToOpen()
 {
-    WorkingDirectory directory;
-    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
+    EmulatedWindow rig(configIni("UPBOOT:1"), QByteArray());
     const QString path = EmulatedBus::instance().plug(std::make_shared<Board>());
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
-    waitForList(window, 1);
+    MainWindow &window = rig.start();
+    rig.waitForList(1);
 
     EmulatedBus::instance().unplug(path);
-    window.form()->pushButton_OpenDevice->click();
+    rig.pressOpen();
 
-    QCOMPARE(boxes.boxes().size(), 1);
-    QCOMPARE(boxes.boxes().first().title, QString("Message"));
-    QCOMPARE(boxes.boxes().first().text, QString("Open fail"));
+    QCOMPARE(rig.boxes.boxes().size(), 1);
+    QCOMPARE(rig.boxes.boxes().first().title, QString("Message"));
+    QCOMPARE(rig.boxes.boxes().first().text, QString("Open fail"));
     const QString advice = zq::ops::openFailureAdvice(zq::usb::OpenError::NotFound);
     QVERIFY(!advice.isEmpty());
     // The removal news is handled while the box is up.
@@ -299,20 +271,17 @@ void WindowOpenTest::failedConnectLeavesTheBoardOpen()
     QFETCH(FaultKind, fault);
     QFETCH(QStringList, log);
 
-    WorkingDirectory directory;
-    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
-    writeFile(directory, "Flash.ini", catalogue);
+    EmulatedWindow rig(configIni("UPBOOT:1"), catalogue);
     auto board = std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018));
     board->faults().arm(Fault::next(fault).onCommand('K'));
     EmulatedBus::instance().plug(board);
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
-    waitForList(window, 1);
+    MainWindow &window = rig.start();
+    rig.waitForList(1);
 
-    window.form()->pushButton_OpenDevice->click();
+    rig.pressOpen();
 
     QCOMPARE(logLines(window), log);
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
     QVERIFY(window.device().isOpen());
     QVERIFY(window.worker().isRunning());
     QCOMPARE(enabledOperationButtons(window), QStringList());
@@ -322,27 +291,24 @@ void WindowOpenTest::failedConnectLeavesTheBoardOpen()
     QCOMPARE(window.state().flashKnown, 0);
 
     // Still open: a second press only says so, even though the board would now answer.
-    window.form()->pushButton_OpenDevice->click();
-    QCOMPARE(boxes.boxes().size(), 1);
-    QCOMPARE(boxes.boxes().first().text, QString("The programmer have opened!"));
+    rig.pressOpen();
+    QCOMPARE(rig.boxes.boxes().size(), 1);
+    QCOMPARE(rig.boxes.boxes().first().text, QString("The programmer have opened!"));
     QCOMPARE(logLines(window), log);
 }
 
 void WindowOpenTest::failedConnectKeepsTheLastIdentity()
 {
-    WorkingDirectory directory;
-    writeFile(directory, "config.ini", configIni("UPBOOT:1"));
-    writeFile(directory, "Flash.ini", catalogue);
+    EmulatedWindow rig(configIni("UPBOOT:1"), catalogue);
     const QString first = EmulatedBus::instance().plug(
         std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018)));
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
-    waitForList(window, 1);
-    window.form()->pushButton_OpenDevice->click();
+    MainWindow &window = rig.start();
+    rig.waitForList(1);
+    rig.pressOpen();
     QCOMPARE(logLines(window).last(), QString("Connect the programmer successful"));
     EmulatedBus::instance().unplug(first);
     QTRY_VERIFY_WITH_TIMEOUT(!window.device().isOpen(), 5000);
-    waitForList(window, 0);
+    rig.waitForList(0);
 
     BoardIdentity other = identity(BoardMode::McuUpdate, 0x123456);
     other.boardId = 0x00ABCDEF;
@@ -350,9 +316,9 @@ void WindowOpenTest::failedConnectKeepsTheLastIdentity()
     auto second = std::make_shared<Board>(other);
     second->faults().arm(Fault::next(FaultKind::WrongMarker).onCommand('K'));
     EmulatedBus::instance().plug(second);
-    waitForList(window, 1);
+    rig.waitForList(1);
     const int linesBefore = logLines(window).size();
-    window.form()->pushButton_OpenDevice->click();
+    rig.pressOpen();
 
     QCOMPARE(logLines(window).mid(linesBefore),
              (QStringList{"Open the programmer ok...", "Illegal connection...",
@@ -364,7 +330,7 @@ void WindowOpenTest::failedConnectKeepsTheLastIdentity()
     QCOMPARE(state.flashId, 0xEF4018u);
     QCOMPARE(state.flashKnown, 1);
     QCOMPARE(fieldTexts(window), (QStringList{"0x00012345", "0xEF4018", "16777216", "W25Q128"}));
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 QTEST_MAIN(WindowOpenTest)

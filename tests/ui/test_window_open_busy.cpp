@@ -1,12 +1,8 @@
 // Presses and close requests that reach the window while an open is still waiting for the
 // programmer's reply: they must not start a second operation in the middle of the first.
 
-#include "ModalBoxCloser.h"
-#include "WindowLog.h"
-#include "WorkingDirectory.h"
+#include "EmulatedWindow.h"
 #include "operations/ProgrammerState.h"
-#include "ui/MainWindow.h"
-#include "ui/MainWindowForm.h"
 
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
@@ -30,6 +26,14 @@ using zq::emu::Fault;
 namespace
 {
 
+// A board whose connect reply takes 400 ms, where the window gives it about a second.
+void plugSlowBoard()
+{
+    auto board = std::make_shared<Board>();
+    board->faults().arm(Fault::latency(400).onCommand('K'));
+    EmulatedBus::instance().plug(board);
+}
+
 } // namespace
 
 class WindowOpenBusyTest : public QObject
@@ -40,26 +44,13 @@ private slots:
     void cleanup() { EmulatedBus::instance().unplugAll(); }
     void pressesDuringASlowConnectAreIgnored();
     void closeRequestDuringASlowConnectWaitsForItsEnd();
-
-private:
-    void prepare(const WorkingDirectory &directory);
 };
-
-// A board whose connect reply takes 400 ms, where the window gives it about a second.
-void WindowOpenBusyTest::prepare(const WorkingDirectory &directory)
-{
-    QVERIFY(writeStandardFiles(directory.path()));
-    auto board = std::make_shared<Board>();
-    board->faults().arm(Fault::latency(400).onCommand('K'));
-    EmulatedBus::instance().plug(board);
-}
 
 void WindowOpenBusyTest::pressesDuringASlowConnectAreIgnored()
 {
-    WorkingDirectory directory;
-    prepare(directory);
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
+    EmulatedWindow rig;
+    plugSlowBoard();
+    MainWindow &window = rig.start();
     int filesChosen = 0;
     window.setFileChooser([&filesChosen](const QString &, const QString &, const QString &) {
         ++filesChosen;
@@ -67,7 +58,7 @@ void WindowOpenBusyTest::pressesDuringASlowConnectAreIgnored()
     });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE_WITH_TIMEOUT(window.form()->comboBox_Device->count(), 1, 5000);
+    rig.waitForList(1);
 
     bool busyDuringPresses = false;
     QStringList logAfterPresses;
@@ -84,7 +75,7 @@ void WindowOpenBusyTest::pressesDuringASlowConnectAreIgnored()
     QCOMPARE(logAfterPresses, QStringList{"Open the programmer ok..."});
     QCOMPARE(logLines(window), kSuccessfulOpen);
     QCOMPARE(filesChosen, 0);
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
     QVERIFY(!window.operationRunning());
     // Exit was dropped, not put off: the window stays.
     QTest::qWait(1000);
@@ -98,13 +89,12 @@ void WindowOpenBusyTest::pressesDuringASlowConnectAreIgnored()
 
 void WindowOpenBusyTest::closeRequestDuringASlowConnectWaitsForItsEnd()
 {
-    WorkingDirectory directory;
-    prepare(directory);
-    MainWindow window(zq::usb::makeEmulatedTransport());
-    ModalBoxCloser boxes;
+    EmulatedWindow rig;
+    plugSlowBoard();
+    MainWindow &window = rig.start();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE_WITH_TIMEOUT(window.form()->comboBox_Device->count(), 1, 5000);
+    rig.waitForList(1);
 
     bool visibleAfterCloseRequest = false;
     bool busyAtCloseRequest = false;
@@ -132,7 +122,7 @@ void WindowOpenBusyTest::closeRequestDuringASlowConnectWaitsForItsEnd()
     QVERIFY(!visibleAtLogLines.contains(false));
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
     QVERIFY(!window.operationRunning());
-    QVERIFY(boxes.boxes().isEmpty());
+    QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
 QTEST_MAIN(WindowOpenBusyTest)
