@@ -3,25 +3,13 @@
 
 #include "UpdateCases.h"
 
-#include <QtTest>
-
 using namespace faultbench;
 
-class BootUpdateFaultsTest : public QObject
+// The operation buttons come back either way; Boot update goes only after a switch.
+int main(int argc, char **argv)
 {
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    // The operation buttons come back either way; Boot update goes only after a switch.
-    void bootUpdateUnderFaults_data()
-    {
+    const auto addRows = [] {
         addUpdateCases(on(kTargetAndFlash), on(withUpdateBoot(kTargetAndFlash)));
-    }
-    void bootUpdateUnderFaults() { runCase(Operation::BootUpdate); }
-};
-
-QTEST_MAIN(BootUpdateFaultsTest)
-#include "test_faults_boot_update.moc"
+    };
+    return runMatrix(argc, argv, addRows, Operation::BootUpdate);
+}

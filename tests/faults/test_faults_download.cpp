@@ -3,33 +3,19 @@
 
 #include "FaultBench.h"
 
-#include <QtTest>
-
 using namespace faultbench;
-
-class DownloadFaultsTest : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    void downloadUnderFaults_data();
-    void downloadUnderFaults() { runCase(Operation::Download); }
-};
 
 // Blocks go to 0x10000, 0x11000 and 0x12000 (the short one), the message block to 0. Block
 // replies are only validated, so a failing status in one passes; a damaged CRC is logged with
 // the block write's own label. The buttons come back whatever happened.
-void DownloadFaultsTest::downloadUnderFaults_data()
+static void addRows()
 {
     addMatrixColumns();
 
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QByteArray message = messageBlock();
-    const QString record = hex8(referenceCrc(message.left(504)));
-    const QString recordCheck = hex8(referenceCrc(message));
+    const QString record = crcText(message.left(504));
+    const QString recordCheck = crcText(message);
 
     const QStringList started = {kTimer, "Start to download ..."};
     const QStringList written = started + QStringList{"Download end!", kTimer};
@@ -72,5 +58,7 @@ void DownloadFaultsTest::downloadUnderFaults_data()
     }
 }
 
-QTEST_MAIN(DownloadFaultsTest)
-#include "test_faults_download.moc"
+int main(int argc, char **argv)
+{
+    return runMatrix(argc, argv, addRows, Operation::Download);
+}

@@ -2,25 +2,13 @@
 
 #include "UpdateCases.h"
 
-#include <QtTest>
-
 using namespace faultbench;
 
-class FirmwareUpdateFaultsTest : public QObject
+// The operation buttons come back either way; Firmware update goes only after a switch.
+int main(int argc, char **argv)
 {
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    // The operation buttons come back either way; Firmware update goes only after a switch.
-    void firmwareUpdateUnderFaults_data()
-    {
+    const auto addRows = [] {
         addUpdateCases(on(kTargetAndFlash), on(withUpdateApp(kTargetAndFlash)));
-    }
-    void firmwareUpdateUnderFaults() { runCase(Operation::FirmwareUpdate); }
-};
-
-QTEST_MAIN(FirmwareUpdateFaultsTest)
-#include "test_faults_firmware_update.moc"
+    };
+    return runMatrix(argc, argv, addRows, Operation::FirmwareUpdate);
+}

@@ -63,7 +63,7 @@ void OpenAndCheckFaultsTest::flashCheckUnderFaults_data()
 {
     addMatrixColumns();
 
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QStringList gap = {"", ""};
     const QString bad = "Check programmer flash CRC is NG...";
     const QStringList passed = gap + QStringList{"Check CRC:" + image, "Write spi flash OK!",

@@ -3,30 +3,16 @@
 
 #include "FaultBench.h"
 
-#include <QtTest>
-
 using namespace faultbench;
-
-class ProgramFaultsTest : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    void programUnderFaults_data();
-    void programUnderFaults() { runCase(Operation::Program); }
-};
 
 // 'A' #1 is the init, 'A' #2 the run step. Blocks go to 0, 0x1000 and 0x2000 (the short one,
 // whose failure is -5). A run step whose target reports a failure still ends OK; block replies
 // are only validated and a damaged one logs no CRC line.
-void ProgramFaultsTest::programUnderFaults_data()
+static void addRows()
 {
     addMatrixColumns();
 
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QStringList ready = {"Target init ok...", "Target type:0x5A3C3180", "Init ready..."};
     const QStringList started = ready + QStringList{kTimer, "Start to program ..."};
     const QStringList written = started + QStringList{"Program end!", kTimer};
@@ -75,5 +61,7 @@ void ProgramFaultsTest::programUnderFaults_data()
     addFrameRows('A', 2, rows);
 }
 
-QTEST_MAIN(ProgramFaultsTest)
-#include "test_faults_program.moc"
+int main(int argc, char **argv)
+{
+    return runMatrix(argc, argv, addRows, Operation::Program);
+}

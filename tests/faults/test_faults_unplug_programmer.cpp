@@ -3,31 +3,17 @@
 
 #include "UnplugCases.h"
 
-#include <QtTest>
-
 using namespace faultbench;
-
-class UnplugProgrammerTest : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    void unplugDuringAPhase_data();
-    void unplugDuringAPhase() { runUnplugCase(); }
-};
 
 // Waits the board never answers run out; a removal seen between blocks ends the operation at
 // once with its own line. Whatever the phase, the operation ends with its failure verdict
 // (the switch's result excepted), and the buttons come back as after any failure.
-void UnplugProgrammerTest::unplugDuringAPhase_data()
+static void addRows()
 {
     addUnplugColumns();
 
-    const QString image = hex8(referenceCrc(codeImage()));
-    const QString record = hex8(referenceCrc(messageBlock().left(504)));
+    const QString image = crcText(codeImage());
+    const QString record = crcText(messageBlock().left(504));
     const QStringList openFailed = {"Open the programmer ok...", kRemoved,
                                     "Fail to connect the programmer..."};
     addPhase("open: identify", Operation::Open, 'K', 1) << openFailed << kNoButtons;
@@ -54,7 +40,7 @@ void UnplugProgrammerTest::unplugDuringAPhase_data()
     addPhase("flash check: check", Operation::CheckFlash, 'I', 1)
         << QStringList{"", "", kRemoved, "Check programmer flash CRC is NG..."} << kTargetAndFlash;
 
-    const QString update = hex8(referenceCrc(programmerImage()));
+    const QString update = crcText(programmerImage());
     const QStringList programming = {kTimer, "Program flash.."};
     const QStringList flashWritten = programming + QStringList{"Write EFlash end!", kTimer};
     const QStringList flashChecked =
@@ -85,5 +71,7 @@ void UnplugProgrammerTest::unplugDuringAPhase_data()
     }
 }
 
-QTEST_MAIN(UnplugProgrammerTest)
-#include "test_faults_unplug_programmer.moc"
+int main(int argc, char **argv)
+{
+    return runMatrix(argc, argv, addRows, runUnplugCase);
+}

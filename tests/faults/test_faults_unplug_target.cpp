@@ -3,29 +3,15 @@
 
 #include "UnplugCases.h"
 
-#include <QtTest>
-
 using namespace faultbench;
-
-class UnplugTargetTest : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    void unplugDuringAPhase_data();
-    void unplugDuringAPhase() { runUnplugCase(); }
-};
 
 // Program ends at the phase with its failure code and brings the buttons back. Verify goes on
 // with the steps after it, whose frames can no longer be sent, and leaves the buttons alone.
-void UnplugTargetTest::unplugDuringAPhase_data()
+static void addRows()
 {
     addUnplugColumns();
 
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QStringList ready = {"Target init ok...", "Target type:0x5A3C3180", "Init ready..."};
     const QStringList started = ready + QStringList{kTimer, "Start to program ..."};
     const QStringList written = started + QStringList{"Program end!", kTimer};
@@ -56,5 +42,7 @@ void UnplugTargetTest::unplugDuringAPhase_data()
         << kTargetAndFlash;
 }
 
-QTEST_MAIN(UnplugTargetTest)
-#include "test_faults_unplug_target.moc"
+int main(int argc, char **argv)
+{
+    return runMatrix(argc, argv, addRows, runUnplugCase);
+}

@@ -4,30 +4,16 @@
 
 #include "FaultBench.h"
 
-#include <QtTest>
-
 using namespace faultbench;
-
-class VerifyFaultsTest : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void init() { unplugEverything(); }
-    void cleanup() { unplugEverything(); }
-
-    void verifyUnderFaults_data();
-    void verifyUnderFaults() { runCase(Operation::Verify); }
-};
 
 // The target was programmed with the image first. Verify logs no verdict of its own and leaves
 // the buttons alone; only when the board drops off may the removal news find the programmer
 // still open (before the failed write has closed it) and switch the four buttons off.
-void VerifyFaultsTest::verifyUnderFaults_data()
+static void addRows()
 {
     addMatrixColumns();
 
-    const QString image = hex8(referenceCrc(codeImage()));
+    const QString image = crcText(codeImage());
     const QStringList gap = {"", ""};
     const QStringList ready = {"Target init ok...", "Target type:0x5A3C3180", "Init ready..."};
     const QStringList same = {"Read crc:" + image, "Check EFlash OK!"};
@@ -69,5 +55,7 @@ void VerifyFaultsTest::verifyUnderFaults_data()
     addFrameRows('A', 2, rows);
 }
 
-QTEST_MAIN(VerifyFaultsTest)
-#include "test_faults_verify.moc"
+int main(int argc, char **argv)
+{
+    return runMatrix(argc, argv, addRows, Operation::Verify);
+}
