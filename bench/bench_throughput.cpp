@@ -34,6 +34,9 @@ namespace
 
 constexpr int kImageSize = 1 << 20;
 constexpr int kRuns = 9;
+// Beside busy processes a run's rate depends much on which cores the scheduler gives the
+// threads, so the loaded figures take more runs.
+constexpr int kLoadedRuns = 21;
 constexpr int kMessageBlockSize = 512;
 constexpr uint32_t kCodeFlashAddress = 0x10000;
 
@@ -47,6 +50,7 @@ public:
         rates_.push_back(megabytesPerSecond(kImageSize, seconds));
     }
     void add(const TimedRun &run) { add(run.ok, run.seconds); }
+    double last() const { return rates_.empty() ? 0.0 : rates_.back(); }
     double median() const { return ok_ ? zq::bench::median(rates_) : 0.0; }
     // The median of run-by-run ratios to the yardstick's runs taken beside them: a slow spell of
     // the machine then falls on both sides of one ratio instead of on one side of the medians.
@@ -129,55 +133,80 @@ double processCpuMs()
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
-// suffix names the figures of a run under load ("_loaded").
-void measureLibusb(const QByteArray &image, const std::string &suffix)
+// One operation's runs beside the yardstick's and beside a repeat of the yardstick, which tells
+// how far two runs of the very same loop differ on this machine now: a ratio is only as good as
+// that.
+struct Comparison {
+    RateSamples bare;
+    RateSamples bareAgain;
+    RateSamples ours;
+};
+
+BareRun timedBareRun(int address, const std::vector<Frame> &frames, RateSamples &samples)
+{
+    const BareRun run = runBareLibusbLoop(address, {}, frames);
+    samples.add(run.ok, run.seconds);
+    return run;
+}
+
+void printComparison(const std::string &operation, const Comparison &runs,
+                     const std::string &suffix)
+{
+    printFigure("bare_libusb_" + operation + "_mbps" + suffix, runs.bare.median());
+    printFigure("libusb_" + operation + "_mbps" + suffix, runs.ours.median());
+    printFigure("libusb_" + operation + "_vs_bare" + suffix, runs.ours.medianRatio(runs.bare), 3);
+    printFigure("bare_again_" + operation + "_vs_bare" + suffix,
+                runs.bareAgain.medianRatio(runs.bare), 3);
+}
+
+// suffix names the figures of a run under load ("_loaded"). ZQ_BENCH_RUNS in the environment
+// shows each run's rates on stderr.
+void measureLibusb(const QByteArray &image, const std::string &suffix, int runs)
 {
     MockUsbBus bus;
     const int address = bus.plugProgrammer(benchBoard());
     const QString path = libusbPathAt(address);
     const std::vector<Frame> programFrames = programSequence();
     const std::vector<Frame> downloadFrames = downloadSequence();
-    RateSamples bareProgram;
-    RateSamples bareDownload;
-    RateSamples program;
-    RateSamples download;
+    const bool showRuns = !qEnvironmentVariableIsEmpty("ZQ_BENCH_RUNS");
+    Comparison program;
+    Comparison download;
     double bareProgramCpuMs = 0;
     double programCpuMs = 0;
     // Runs of the two take turns, so that a slow spell of the machine falls on both.
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         const double bareStart = processCpuMs();
-        const BareRun bare = runBareLibusbLoop(address, {}, programFrames);
+        timedBareRun(address, programFrames, program.bare);
         bareProgramCpuMs += processCpuMs() - bareStart;
-        bareProgram.add(bare.ok, bare.seconds);
-        const BareRun bareWrites = runBareLibusbLoop(address, {}, downloadFrames);
-        bareDownload.add(bareWrites.ok, bareWrites.seconds);
+        timedBareRun(address, downloadFrames, download.bare);
         const bool opened =
             withOpenProgrammer(zq::usb::makeLibusbTransport, path, [&](ProgrammerRig &rig) {
                 const double programStart = processCpuMs();
-                const TimedRun programmed = timeProgramRun(rig, image);
+                program.ours.add(timeProgramRun(rig, image));
                 programCpuMs += processCpuMs() - programStart;
-                program.add(programmed);
-                const TimedRun downloaded = timeDownload(rig, image);
-                download.add(downloaded);
+                download.ours.add(timeDownload(rig, image));
             });
         if (!opened) {
-            program.add(false, 0);
-            download.add(false, 0);
+            program.ours.add(false, 0);
+            download.ours.add(false, 0);
         }
+        timedBareRun(address, programFrames, program.bareAgain);
+        timedBareRun(address, downloadFrames, download.bareAgain);
+        if (showRuns)
+            std::fprintf(stderr, "run %d%s: program %.2f / bare %.2f, download %.2f / bare %.2f\n",
+                         run, suffix.c_str(), program.ours.last(), program.bare.last(),
+                         download.ours.last(), download.bare.last());
     }
-    printFigure("bare_libusb_program_mbps" + suffix, bareProgram.median());
-    printFigure("bare_libusb_download_mbps" + suffix, bareDownload.median());
-    printFigure("libusb_program_mbps" + suffix, program.median());
-    printFigure("libusb_download_mbps" + suffix, download.median());
-    const double programRatio = program.medianRatio(bareProgram);
-    const double downloadRatio = download.medianRatio(bareDownload);
-    printFigure("libusb_program_vs_bare" + suffix, programRatio, 3);
-    printFigure("libusb_download_vs_bare" + suffix, downloadRatio, 3);
-    printFigure("libusb_vs_bare" + suffix, std::min(programRatio, downloadRatio), 3);
+    printComparison("program", program, suffix);
+    printComparison("download", download, suffix);
+    printFigure(
+        "libusb_vs_bare" + suffix,
+        std::min(program.ours.medianRatio(program.bare), download.ours.medianRatio(download.bare)),
+        3);
     // What an exchange costs the machine: a busy machine shares its cores by CPU time, so a path
     // that needs more of it per image falls behind there first.
-    printFigure("bare_libusb_program_cpu_ms" + suffix, bareProgramCpuMs / kRuns, 0);
-    printFigure("libusb_program_cpu_ms" + suffix, programCpuMs / kRuns, 0);
+    printFigure("bare_libusb_program_cpu_ms" + suffix, bareProgramCpuMs / runs, 0);
+    printFigure("libusb_program_cpu_ms" + suffix, programCpuMs / runs, 0);
 }
 
 } // namespace
@@ -192,23 +221,26 @@ int main(int argc, char **argv)
     QTemporaryDir folder;
     QDir::setCurrent(folder.path());
     const QByteArray image = benchCodeImage(kImageSize);
-    // "emulated" or "libusb" runs only that half (to look at one of them again and again).
+    // "emulated" or "libusb" runs only that half (to look at one of them again and again);
+    // "loaded" only the libusb runs beside busy processes.
     const QStringList only = application.arguments().mid(1);
     printFigure("image_bytes", kImageSize, 0);
     if (only.isEmpty() || only.contains(QStringLiteral("emulated")))
         measureEmulator(image);
-    if (!only.isEmpty() && !only.contains(QStringLiteral("libusb")))
+    const bool loadedOnly = only.contains(QStringLiteral("loaded"));
+    if (!only.isEmpty() && !only.contains(QStringLiteral("libusb")) && !loadedOnly)
         return 0;
     if (!preloaded) {
         std::fprintf(stderr, "bench_throughput: libumockdev-preload.so.0 not found; the libusb "
                              "figures are left out (tools/install-deps.sh usbemu)\n");
         return 0;
     }
-    measureLibusb(image, "");
+    if (!loadedOnly)
+        measureLibusb(image, "", kRuns);
     // The same beside one busy process per core: the program's threads must not lose their
     // turns where a bare loop that blocks in the kernel keeps them.
     MachineLoad load;
     printFigure("load_processes", load.processes(), 0);
-    measureLibusb(image, "_loaded");
+    measureLibusb(image, "_loaded", kLoadedRuns);
     return 0;
 }

@@ -68,4 +68,26 @@ bool requestShortTimeSlices()
 }
 #endif
 
+#ifdef __linux__
+void CoreFollower::attachCurrentThread()
+{
+    thread_.store(int(gettid()));
+}
+
+void CoreFollower::followCaller()
+{
+    const int thread = thread_.load();
+    const int core = sched_getcpu();
+    if (thread == 0 || core < 0 || core_.exchange(core) == core)
+        return;
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    CPU_SET(core, &cores);
+    sched_setaffinity(thread, sizeof cores, &cores); // refused: it stays where it is
+}
+#else
+void CoreFollower::attachCurrentThread() {}
+void CoreFollower::followCaller() {}
+#endif
+
 } // namespace zq::common

@@ -72,6 +72,7 @@ void USB_BURN_CTRL::stopWorker()
 
 void USB_BURN_CTRL::wakeWorker()
 {
+    follower_.followCaller();
     // Taking the lock between the flag's store and the notification means the worker is either
     // still to test its flags or already asleep, never in between: no wake-up is lost.
     {
@@ -136,7 +137,9 @@ bool USB_BURN_CTRL::sendFrame()
     // are the ones read here.
     const uint32_t number = txNumber.load(kAcquire);
     const int32_t length = txLength.load(kAcquire);
-    const int written = device->write(txBuffer, length, {number, {}});
+    // A read already asked for may go out with the frame; it is still taken only after the write.
+    const uint32_t readAhead = rxRequest.load(kAcquire) == 1 ? rxNumber.load(kAcquire) : 0;
+    const int written = device->write(txBuffer, length, {number, {}}, {readAhead, {}});
     const Outcome outcome = written == 1                           ? Completed
                             : written == zq::usb::kTransferAborted ? Aborted
                                                                    : Failed;
@@ -243,6 +246,7 @@ bool USB_BURN_CTRL::dropPacket(int received, const uint8_t *packet)
 void USB_BURN_CTRL::run()
 {
     zq::common::requestShortTimeSlices();
+    follower_.attachCurrentThread();
     stopRequest.store(0, kRelease);
     for (;;) {
         waitForWork();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/ThreadLatency.h"
+
 #include <QThread>
 
 #include <atomic>
@@ -123,6 +125,7 @@ private:
     bool dropPacket(int received, const uint8_t *packet);
     void finish(uint32_t number, Outcome outcome, bool wake = true);
 
+    zq::common::CoreFollower follower_; // the worker follows the window's thread
     std::mutex wakeMutex_;
     std::condition_variable workerWake_;
     std::condition_variable windowWake_;

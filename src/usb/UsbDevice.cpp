@@ -75,11 +75,14 @@ int UsbDevice::read(uint8_t *buffer)
     return read(buffer, zq::usb::TransferTicket{});
 }
 
-int UsbDevice::write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket)
+int UsbDevice::write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket,
+                     zq::usb::TransferTicket readAhead)
 {
     const std::shared_ptr<UsbChannel> channel = currentChannel();
     if (!channel)
         return zq::usb::kTransferFailed;
+    if (readAhead.number != 0)
+        channel->expectRead(readAhead);
     const int written = channel->write(data, count, ticket);
     if (written == zq::usb::kTransferAborted)
         return written;

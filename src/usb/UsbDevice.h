@@ -40,7 +40,9 @@ public:
     // The worker's transfers, which the window's thread can end one by one with abortTransfer
     // (a wait that gave up) without closing the device. Besides the results above they may give
     // zq::usb::kTransferAborted; the device then stays open.
-    int write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket);
+    // readAhead: the ticket of the read that follows this write, if the worker knows it already.
+    int write(const uint8_t *data, int32_t count, zq::usb::TransferTicket ticket,
+              zq::usb::TransferTicket readAhead = {});
     int read(uint8_t *buffer, zq::usb::TransferTicket ticket);
     void abortTransfer(uint32_t ticket);
 

@@ -46,6 +46,10 @@ public:
     virtual int write(const uint8_t *data, int32_t count, TransferTicket ticket) = 0;
     // Bytes received, or a TransferEnd.
     virtual int read(uint8_t *buffer, int capacity, TransferTicket ticket) = 0;
+    // Says that the next write is followed by a read with this ticket, so that a channel may ask
+    // for the reply together with the frame. A read started early is only the pipe's next packet
+    // asked for sooner: whichever read comes next takes what it brings.
+    virtual void expectRead(TransferTicket) {}
     virtual void abort(uint32_t ticket) = 0;
     virtual void cancel() = 0;
 };

@@ -13,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class FakeChannel : public zq::usb::UsbChannel
 {
@@ -91,6 +92,13 @@ public:
         return length;
     }
 
+    // The reads announced with a frame, in order.
+    void expectRead(zq::usb::TransferTicket ticket) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        expectedReads_.push_back(ticket.number);
+    }
+
     void abort(uint32_t ticket) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -145,6 +153,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return order;
     }
+    std::vector<uint32_t> expectedReads()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return expectedReads_;
+    }
     QByteArray writtenBytes()
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -171,6 +184,7 @@ private:
     std::deque<QByteArray> answers_;
     QByteArray written;
     std::string order; // 'W' per write, 'R' per read, as they began
+    std::vector<uint32_t> expectedReads_;
     bool cancelled_ = false;
     bool failWrites_ = false;
     bool holdWrites_ = false;

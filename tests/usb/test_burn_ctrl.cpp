@@ -2,12 +2,17 @@
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 
+#include <QDir>
+#include <QFile>
 #include <QtTest>
+
+#include <sched.h>
 
 #include <chrono>
 #include <ctime>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -81,6 +86,28 @@ struct Rig {
     uint32_t numbers = 100; // above the numbers the cases give their own requests
 };
 
+#ifdef __linux__
+// The cores the worker thread may run on (found by its name, the class's).
+std::vector<int> workerCores()
+{
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        if (!name.open(QIODevice::ReadOnly) || name.readAll().trimmed() != "USB_BURN_CTRL")
+            continue;
+        cpu_set_t set;
+        if (sched_getaffinity(task.toInt(), sizeof set, &set) != 0)
+            return {};
+        std::vector<int> cores;
+        for (int core = 0; core < CPU_SETSIZE; ++core)
+            if (CPU_ISSET(core, &set))
+                cores.push_back(core);
+        return cores;
+    }
+    return {};
+}
+#endif
+
 } // namespace
 
 class BurnCtrlTest : public QObject
@@ -103,6 +130,16 @@ private slots:
         QCOMPARE(rig.ctrl.replyNumber.load(), 1u);
         QCOMPARE(rig.ctrl.rxRequest.load(), uint8_t(0));
         QVERIFY(rig.ctrl.isRunning());
+#ifdef __linux__
+        // The worker was sent to the core this thread woke it from; it takes its turns there.
+        const int core = sched_getcpu();
+        rig.requestSend(QByteArray("B", 1));
+        QVERIFY(eventually([&] { return rig.txDone(); }));
+        const std::vector<int> cores = workerCores();
+        QCOMPARE(cores.size(), size_t(1));
+        QVERIFY2(cores.front() == core || cores.front() == sched_getcpu(),
+                 qPrintable(QString("worker on core %1").arg(cores.front())));
+#endif
     }
 
     void zeroLengthPacketIsAReplyOfNoBytes()
@@ -271,12 +308,15 @@ private slots:
         // Posted in the order a transaction posts them, while the first write is held: the
         // worker comes to the read in the same pass as that write, before the frame.
         rig.requestSend(QByteArray("second", 6));
-        rig.requestReceive(rig.nextNumber());
+        const uint32_t read = rig.nextNumber();
+        rig.requestReceive(read);
         rig.channel->answerNextFrame(QByteArray("own", 3));
         rig.channel->holdWrites(false);
         QVERIFY(eventually([&] { return rig.rxDone() == 1; }));
         QCOMPARE(rig.reply(), QByteArray("own"));
         QCOMPARE(rig.channel->transferOrder(), std::string("WWR"));
+        // The channel heard of the read with the second frame, so it could ask for it early.
+        QCOMPARE(rig.channel->expectedReads(), std::vector<uint32_t>{read});
     }
 
     // Replies to frames given up on are read and dropped before the next frame goes out.

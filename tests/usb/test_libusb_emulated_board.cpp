@@ -1,7 +1,7 @@
 // The real libusb path with the emulated board behind an emulated kernel: open and identify,
-// blocks into the board's SPI flash and their check, unplug while idle and while a read is
-// pending, a re-plug at a new address, hot-plug news in the window's log, and a device node the
-// user may not open.
+// blocks into the board's SPI flash and their check, a lost reply and the next command, unplug
+// while idle and while a read is pending, a re-plug at a new address, hot-plug news in the window's
+// log, and a device node the user may not open.
 
 #include "MockUsbBus.h"
 
@@ -148,6 +148,14 @@ void LibusbEmulatedBoardTest::openIdentifyWriteAndCheck()
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(stored.data()), int(stored.size())), image);
     // A wrong CRC is the board's verdict, not a transfer failure: the device stays open.
     QCOMPARE(commands.CMD_CHECK_SPIFLASH(crc ^ 1, 0x10000, uint32_t(image.size())), 2);
+
+    // A reply that never comes is given up on, its read (asked for with the frame) ended; the
+    // next command is sent and answered on the same open device.
+    board->faults().arm(Fault::next(FaultKind::NoReply).onCommand('K'));
+    zq::protocol::ConnectReply identity;
+    QCOMPARE(commands.CMD_CONNECT(identity), int(zq::protocol::NoReply));
+    QCOMPARE(commands.CMD_CONNECT(identity), int(zq::protocol::Ok));
+    QCOMPARE(identity.boardId, board->identity().boardId);
     QVERIFY(rig.device.isOpen());
     QVERIFY(rig.worker.isRunning());
 }

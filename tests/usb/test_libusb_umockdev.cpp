@@ -75,6 +75,49 @@ private slots:
         QCOMPARE(device.close(), 1);
     }
 
+    // A read asked for with its frame is under way before the frame's write has ended. It is
+    // only the pipe's next packet asked for early: a read with another ticket (a drain, or the
+    // next transaction after the read was withdrawn) gets what it brought, nothing is lost or
+    // taken twice, and an abort by the read's own ticket before it starts keeps it from starting.
+    void readAskedForWithItsFrame()
+    {
+        MockUsbBus bus;
+        const int address = bus.plugProgrammer();
+        UsbDevice device(zq::usb::makeLibusbTransport());
+        QVERIFY(device.open(pathAt(address)));
+        const auto quick = [](uint32_t number) {
+            return zq::usb::TransferTicket{number, std::chrono::milliseconds(200)};
+        };
+        uint8_t reply[UsbDevice::kReadSize];
+        const uint8_t first[3] = {0xAA, 0x55, 'A'};
+        const uint8_t second[4] = {0xAA, 0x55, 'B', 'b'};
+
+        QCOMPARE(device.write(first, 3, quick(1), quick(2)), 1);
+        QCOMPARE(device.read(reply, quick(2)), 3);
+        QCOMPARE(reply[2], uint8_t('A'));
+
+        // Read 4 withdrawn: a drain's read takes its packet, and then the pipe is empty.
+        QCOMPARE(device.write(second, 4, quick(3), quick(4)), 1);
+        QCOMPARE(device.read(reply, quick(0)), 4);
+        QCOMPARE(reply[3], uint8_t('b'));
+        QCOMPARE(device.read(reply, quick(0)), int(zq::usb::kTransferAborted));
+
+        // Read 6 given up before its frame went out: no early read, the echo waits in the pipe.
+        device.abortTransfer(6);
+        QCOMPARE(device.write(first, 3, quick(5), quick(6)), 1);
+        QCOMPARE(device.read(reply, quick(6)), int(zq::usb::kTransferAborted));
+        QCOMPARE(device.read(reply, quick(7)), 3);
+        QCOMPARE(reply[2], uint8_t('A'));
+        QVERIFY(device.isOpen());
+
+        // Closed with an early read whose packet nobody took.
+        QCOMPARE(device.write(second, 4, quick(8), quick(9)), 1);
+        QCOMPARE(device.close(), 1);
+        QVERIFY(device.open(pathAt(address)));
+        QCOMPARE(device.write(first, 3, quick(10), quick(11)), 1);
+        QCOMPARE(device.read(reply, quick(11)), 3);
+    }
+
     void closeEndsAReadTheBoardNeverAnswers()
     {
         MockUsbBus bus;

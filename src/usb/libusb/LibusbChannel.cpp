@@ -1,5 +1,9 @@
 #include "usb/libusb/LibusbChannel.h"
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
 namespace zq::usb
 {
 
@@ -11,6 +15,7 @@ LibusbChannel::LibusbChannel(std::shared_ptr<LibusbContext> context, libusb_devi
 
 LibusbChannel::~LibusbChannel()
 {
+    endEarlyRead();
     libusb_release_interface(handle_, 0);
     libusb_close(handle_);
 }
@@ -25,15 +30,28 @@ int LibusbChannel::write(const uint8_t *data, int32_t count, TransferTicket tick
 
 int LibusbChannel::read(uint8_t *buffer, int capacity, TransferTicket ticket)
 {
+    const int early = takeEarlyRead(buffer, capacity, ticket);
+    if (early != kNoEarlyRead)
+        return early;
     return transfer(pipes_.inPipe, buffer, capacity, ticket);
+}
+
+void LibusbChannel::expectRead(TransferTicket ticket)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    expected_ = ticket;
 }
 
 void LibusbChannel::abort(uint32_t ticket)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     abortedTicket_ = ticket;
-    if (pending_ && ticket != 0 && pendingTicket_ == ticket)
+    if (ticket == 0)
+        return;
+    if (pending_ && pendingTicket_ == ticket)
         libusb_cancel_transfer(pending_);
+    if (early_.request && early_.ticket == ticket)
+        libusb_cancel_transfer(early_.request);
 }
 
 void LibusbChannel::cancel()
@@ -42,6 +60,78 @@ void LibusbChannel::cancel()
     cancelled_ = true;
     if (pending_)
         libusb_cancel_transfer(pending_);
+    if (early_.request)
+        libusb_cancel_transfer(early_.request);
+}
+
+void LibusbChannel::startEarlyRead()
+{
+    const TransferTicket ticket = std::exchange(expected_, TransferTicket{});
+    if (ticket.number == 0 || early_.request || cancelled_ || ticket.number == abortedTicket_)
+        return;
+    libusb_transfer *request = libusb_alloc_transfer(0);
+    if (!request)
+        return;
+    early_.ended = 0;
+    early_.ticket = ticket.number;
+    libusb_fill_bulk_transfer(request, handle_, pipes_.inPipe, early_.packet,
+                              int(sizeof early_.packet), &LibusbChannel::onTransferEnded,
+                              &early_.ended, unsigned(ticket.timeout.count()));
+    if (libusb_submit_transfer(request) != LIBUSB_SUCCESS) {
+        libusb_free_transfer(request);
+        return;
+    }
+    early_.request = request;
+}
+
+// The read the early one was started for waits for it. Any other read (the early one's was
+// withdrawn, or a drain's) ends it first: what it brought by then is the pipe's next packet and
+// belongs to this read; if it brought nothing, the read is made anew with its own time-out.
+int LibusbChannel::takeEarlyRead(uint8_t *buffer, int capacity, TransferTicket ticket)
+{
+    bool own = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!early_.request)
+            return kNoEarlyRead;
+        own = early_.ticket == ticket.number && ticket.number != 0;
+        if (!own || cancelled_ || abortedTicket_ == ticket.number)
+            libusb_cancel_transfer(early_.request);
+    }
+    context_->beginTransfer();
+    waitFor(early_.ended);
+    context_->endTransfer();
+    std::lock_guard<std::mutex> lock(mutex_);
+    libusb_transfer *request = std::exchange(early_.request, nullptr);
+    int result = kNoEarlyRead;
+    if (request->status == LIBUSB_TRANSFER_COMPLETED) {
+        result = std::min(request->actual_length, capacity);
+        std::memcpy(buffer, early_.packet, size_t(result));
+    } else if (own || cancelled_ ||
+               (request->status != LIBUSB_TRANSFER_CANCELLED &&
+                request->status != LIBUSB_TRANSFER_TIMED_OUT)) {
+        result = outcome(*request);
+    }
+    libusb_free_transfer(request);
+    return result;
+}
+
+void LibusbChannel::endEarlyRead()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!early_.request)
+            return;
+        libusb_cancel_transfer(early_.request);
+    }
+    waitFor(early_.ended);
+    libusb_free_transfer(std::exchange(early_.request, nullptr));
+}
+
+void LibusbChannel::waitFor(int &ended)
+{
+    while (ended == 0)
+        libusb_handle_events_completed(context_->get(), &ended);
 }
 
 int LibusbChannel::transfer(uint8_t endpoint, uint8_t *data, int length, TransferTicket ticket)
@@ -65,10 +155,14 @@ int LibusbChannel::transfer(uint8_t endpoint, uint8_t *data, int length, Transfe
             pending_ = request;
             pendingTicket_ = ticket.number;
         }
+        if ((endpoint & LIBUSB_ENDPOINT_IN) == 0) {
+            if (submitted)
+                startEarlyRead();
+            expected_ = {};
+        }
     }
     if (submitted) {
-        while (completed == 0)
-            libusb_handle_events_completed(context_->get(), &completed);
+        waitFor(completed);
         std::lock_guard<std::mutex> lock(mutex_);
         pending_ = nullptr;
         result = outcome(*request);
