@@ -1,7 +1,8 @@
+#include "RecordingFrontEnd.h"
+#include "Replies.h"
+#include "common/Crc32.h"
 #include "protocol/CommandFrame.h"
 #include "protocol/CommandSet.h"
-#include "common/Crc32.h"
-#include "RecordingFrontEnd.h"
 #include "protocol/TargetIds.h"
 
 #include <QtTest>
@@ -61,23 +62,13 @@ private slots:
 
     void connectRepliesDecodeByMode()
     {
-        uint8_t reply[36] = {};
-        reply[3] = 0x25;
-        reply[4] = 0x01;
-        reply[5] = 0x28;
-        reply[18] = 0x24;
-        reply[19] = 0x11;
-        reply[20] = 0x30;
-        reply[7] = 0x00;
-        reply[8] = 0x00;
-        reply[9] = 0x01;
-        const uint8_t mcu[] = {0x12, 0x34, 0x56, 0x78};
-        const uint8_t id[] = {0x9A, 0xBC, 0xDE, 0xF0};
-        std::copy(mcu, mcu + 4, reply + 14);
-        std::copy(id, id + 4, reply + 22);
-
-        reply[2] = ';';
-        ConnectReply normal = decodeConnectReply(reply);
+        // Running version 0x250128, the other 0x241130, board MCU 0x12345678, id 0x9ABCDEF0.
+        const auto decode = [](char mode, uint32_t flashId) {
+            const QByteArray reply =
+                zq::test::connectReply(mode, 0x250128, 0x241130, flashId, 0x12345678, 0x9ABCDEF0);
+            return decodeConnectReply(reinterpret_cast<const uint8_t *>(reply.constData()));
+        };
+        const ConnectReply normal = decode(';', 0x000001);
         QCOMPARE(normal.connectionMode, int(ConnectReply::NormalWork));
         QCOMPARE(normal.appVersion, 0x20250128u);
         QCOMPARE(normal.bootVersion, 0x20241130u);
@@ -85,22 +76,16 @@ private slots:
         QCOMPARE(normal.boardId, 0x9ABCDEF0u);
         QCOMPARE(normal.flashId, 0x000001u);
 
-        reply[2] = '[';
-        ConnectReply update = decodeConnectReply(reply);
+        const ConnectReply update = decode('[', 0x000001);
         QCOMPARE(update.connectionMode, int(ConnectReply::UpdateMcuCode));
         QCOMPARE(update.bootVersion, 0x20250128u);
         QCOMPARE(update.appVersion, 0x20241130u);
 
-        reply[2] = '+';
-        ConnectReply boot = decodeConnectReply(reply);
+        const ConnectReply boot = decode('+', 0x000001);
         QCOMPARE(boot.connectionMode, int(ConnectReply::UpdateBoot));
         QCOMPARE(boot.bootVersion, 0x20250128u);
 
-        reply[7] = 0xEF;
-        reply[8] = 0x40;
-        reply[9] = 0x18;
-        reply[2] = 'K';
-        ConnectReply unknown = decodeConnectReply(reply);
+        const ConnectReply unknown = decode('K', 0xEF4018);
         QCOMPARE(unknown.connectionMode, int(ConnectReply::UnknownMode));
         QCOMPARE(unknown.modeByte, uint8_t('K'));
         QCOMPARE(unknown.flashId, 0xEF4018u);

@@ -1,5 +1,5 @@
+#include "BoardTalk.h"
 #include "emulator/Board.h"
-#include "common/Crc32.h"
 #include "emulator/EmulatedBus.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
@@ -14,21 +14,6 @@ namespace
 {
 
 using zq::emu::EmulatedBus;
-
-// CMD_CONNECT: the one frame every board answers whatever it is doing.
-std::vector<uint8_t> connectFrame()
-{
-    std::vector<uint8_t> frame(36, 0);
-    frame[0] = 0xAA;
-    frame[1] = 0x55;
-    frame[2] = 'K';
-    frame[3] = 'Z';
-    frame[4] = 'Q';
-    const uint32_t crc = zq::crc32(frame.data(), 32);
-    for (int i = 0; i < 4; ++i)
-        frame[size_t(32 + i)] = uint8_t(crc >> (24 - 8 * i));
-    return frame;
-}
 
 struct Events {
     void add(bool arrived, const QString &path)
@@ -70,7 +55,8 @@ private slots:
         QCOMPARE(device.inPipe(), uint8_t(0x81));
         QCOMPARE(device.outPipe(), uint8_t(0x01));
 
-        const std::vector<uint8_t> frame = connectFrame();
+        // CMD_CONNECT: the one frame every board answers whatever it is doing.
+        const std::vector<uint8_t> frame = emutest::connectFrame();
         QCOMPARE(device.write(frame.data(), int32_t(frame.size())), 1);
         uint8_t reply[UsbDevice::kReadSize];
         QCOMPARE(device.read(reply), 36);
