@@ -9,12 +9,15 @@
 
 #include <fcntl.h>
 #include <linux/usbdevice_fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -113,6 +116,72 @@ private:
     bool ready_ = true;
 };
 
+// Where the emulated kernel's calls run; see MockUsbBus::serveBeside.
+class CallerCore
+{
+public:
+    static CallerCore &instance()
+    {
+        static CallerCore core;
+        return core;
+    }
+    void follow(int threadId) { caller_.store(threadId); }
+
+    // On umockdev's thread, before each call.
+    void keepBesideCaller()
+    {
+        const int caller = caller_.load();
+        if (caller == 0) {
+            if (placedOn_ != kNowhere)
+                sched_setaffinity(0, sizeof everyCore_, &everyCore_);
+            placedOn_ = kNowhere;
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastLook_ < std::chrono::milliseconds(1))
+            return;
+        lastLook_ = now;
+        const int core = coreOf(caller);
+        if (core < 0 || core == placedOn_)
+            return;
+        if (placedOn_ == kNowhere)
+            sched_getaffinity(0, sizeof everyCore_, &everyCore_);
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(core, &only);
+        sched_setaffinity(0, sizeof only, &only);
+        placedOn_ = core;
+    }
+
+private:
+    static constexpr int kNowhere = -1;
+
+    // The core a thread of this process last ran on (field 39 of its stat line), or -1.
+    static int coreOf(int threadId)
+    {
+        char file[64];
+        std::snprintf(file, sizeof file, "/proc/self/task/%d/stat", threadId);
+        FILE *stat = std::fopen(file, "re");
+        if (!stat)
+            return -1;
+        char line[1024] = {};
+        const size_t length = std::fread(line, 1, sizeof line - 1, stat);
+        std::fclose(stat);
+        const char *field = std::strrchr(line, ')');
+        if (length == 0 || !field)
+            return -1;
+        for (int number = 2; number < 39 && field; ++number)
+            field = std::strchr(field + 1, ' ');
+        return field ? std::atoi(field + 1) : -1;
+    }
+
+    std::atomic<int> caller_{0};
+    // umockdev's thread only:
+    std::chrono::steady_clock::time_point lastLook_;
+    int placedOn_ = kNowhere;
+    cpu_set_t everyCore_{};
+};
+
 // The device side of one plugged board. Its calls arrive on umockdev's thread.
 class MockBoard
 {
@@ -132,6 +201,7 @@ public:
         // This thread stands for the kernel, which answers a URB without waiting for a turn.
         static thread_local const bool prompt = zq::common::requestShortTimeSlices();
         (void)prompt;
+        CallerCore::instance().keepBesideCaller();
         std::lock_guard<std::mutex> lock(mutex_);
         dispatch(client);
         // Before the client learns the call's result and polls again.
@@ -382,6 +452,11 @@ int MockUsbBus::plug(Responder responder, int port)
     entry.board->signalReapsThrough(umockdev_testbed_get_root_dir(impl_->testbed) + nodeText);
     impl_->plugged[address] = std::move(entry);
     return address;
+}
+
+void MockUsbBus::serveBeside(int threadId)
+{
+    CallerCore::instance().follow(threadId);
 }
 
 void MockUsbBus::unplug(int address)

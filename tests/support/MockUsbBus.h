@@ -50,6 +50,13 @@ public:
     // Like a real unplug: in-flight transfers end with ESHUTDOWN, later calls fail with ENODEV.
     void unplug(int address);
 
+    // A real kernel carries out a call on its caller's core. From now on (until called with 0)
+    // the thread that stands for it here follows the given thread of this process from core to
+    // core, looking where it runs once a millisecond; with 0 the scheduler places it again.
+    // Benchmarks name the thread that makes the calls, so that the emulated kernel costs a
+    // program what a real one would and not a hand-over between cores.
+    static void serveBeside(int threadId);
+
 private:
     // What a board sends back for one bulk OUT transfer: its bulk IN packets, in order.
     using Responder = std::function<std::vector<std::vector<uint8_t>>(const uint8_t *, size_t)>;
