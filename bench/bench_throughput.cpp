@@ -11,12 +11,12 @@
 #include "MockUsbBus.h"
 #include "OperationTiming.h"
 #include "ProgrammerRig.h"
+#include "ThreadNamed.h"
 
 #include "emulator/EmulatedBus.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <sys/prctl.h>
@@ -144,18 +144,6 @@ struct Comparison {
     RateSamples ours;
 };
 
-// The worker of the open programmer (threads are named after their class), or 0.
-int workerThreadId()
-{
-    QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
-        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "USB_BURN_CTRL")
-            return task.toInt();
-    }
-    return 0;
-}
-
 BareRun timedBareRun(int address, const std::vector<Frame> &frames, RateSamples &samples)
 {
     MockUsbBus::serveBeside(int(gettid())); // the bare loop makes its calls itself
@@ -196,7 +184,7 @@ void measureLibusb(const QByteArray &image, const std::string &suffix, int runs)
         timedBareRun(address, downloadFrames, download.bare);
         const bool opened =
             withOpenProgrammer(zq::usb::makeLibusbTransport, path, [&](ProgrammerRig &rig) {
-                MockUsbBus::serveBeside(workerThreadId());
+                MockUsbBus::serveBeside(threadNamed("USB_BURN_CTRL"));
                 const double programStart = processCpuMs();
                 program.ours.add(timeProgramRun(rig, image));
                 programCpuMs += processCpuMs() - programStart;

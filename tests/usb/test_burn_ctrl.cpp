@@ -2,8 +2,8 @@
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 
-#include <QDir>
-#include <QFile>
+#include "ThreadNamed.h"
+
 #include <QtTest>
 
 #include <sched.h>
@@ -87,24 +87,18 @@ struct Rig {
 };
 
 #ifdef __linux__
-// The cores the worker thread may run on (found by its name, the class's).
+// The cores the worker thread may run on.
 std::vector<int> workerCores()
 {
-    QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
-        if (!name.open(QIODevice::ReadOnly) || name.readAll().trimmed() != "USB_BURN_CTRL")
-            continue;
-        cpu_set_t set;
-        if (sched_getaffinity(task.toInt(), sizeof set, &set) != 0)
-            return {};
-        std::vector<int> cores;
-        for (int core = 0; core < CPU_SETSIZE; ++core)
-            if (CPU_ISSET(core, &set))
-                cores.push_back(core);
-        return cores;
-    }
-    return {};
+    cpu_set_t set;
+    const int worker = threadNamed("USB_BURN_CTRL");
+    if (worker == 0 || sched_getaffinity(worker, sizeof set, &set) != 0)
+        return {};
+    std::vector<int> cores;
+    for (int core = 0; core < CPU_SETSIZE; ++core)
+        if (CPU_ISSET(core, &set))
+            cores.push_back(core);
+    return cores;
 }
 #endif
 
