@@ -147,6 +147,7 @@ FileCheck checkFile(const Options &options)
         ops::imageDescription(file, image) + QStringLiteral(", CRC ") + toHexText(crc, 8);
     check.image = ImageIdentity{file, ops::imageFormatName(image.format), crc,
                                 int32_t(image.bytes.size()), image.base};
+    check.loaded = image;
     return check;
 }
 
@@ -397,6 +398,9 @@ CommandResult runOnProgrammer(const Options &options, Output &output,
     result.device = choice.path;
     ConsoleFrontEnd frontEnd(output, options);
     ConsoleSession console(transport, frontEnd);
+    // The file was read once, above; what the operation sends is what was checked and reported.
+    if (takesFile(options.command))
+        console.session().pinnedImage = ops::PinnedImage{options.file, file.loaded};
     ops::ProgrammerState &state = console.session().state;
     // The command-line twin of config.ini's UPBOOT switch.
     state.bootUpdateEnabled = options.allowBootUpdate ? 1 : 0;

@@ -6,6 +6,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
+#include "operations/ImageFile.h"
 #include "protocol/CommandSet.h"
 #include "usb/UsbTransport.h"
 
@@ -55,6 +56,7 @@ struct FileCheck {
     // "demo.hex: Intel HEX, 6000 bytes from 0x08000000, CRC 0x1A2B3C4D"
     QString description;
     std::optional<ImageIdentity> image; // the same for a program
+    ops::LoadedImage loaded;            // the bytes read: the operation sends these
 };
 
 // A missing, unreadable or unsound file is refused before the board is touched, in zqprog's

@@ -91,7 +91,7 @@ CodeRead readCodeImage(Session &session, const CodeFileTexts &texts, QByteArray 
         frontEnd.showCriticalMessage(texts.emptyPath);
         return CodeRead::NoPath;
     }
-    LoadedImage loaded = loadCodeImage(path);
+    LoadedImage loaded = session.imageAt(path, Session::ImageKind::Code);
     if (loaded.status != LoadedImage::Status::Ready) {
         const bool refused = loaded.status == LoadedImage::Status::Refused;
         frontEnd.showCriticalMessage(refused ? imageRefusal(QFileInfo(path).fileName(), loaded)

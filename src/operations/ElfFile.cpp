@@ -1,8 +1,6 @@
 #include "operations/ElfFile.h"
 #include "common/ByteOrder.h"
 
-#include "config/RegularFile.h"
-
 #include <vector>
 
 namespace zq::ops
@@ -19,7 +17,7 @@ struct ElfLayout {
     bool wide; // 64-bit
     bool bigEndian;
     int headerSize, phoffAt, phentsizeAt, phnumAt;
-    int entrySize, offsetAt, paddrAt, fileszAt, wordSize;
+    int entrySize, offsetAt, paddrAt, fileszAt, wordSize; // p_memsz follows p_filesz
     int shoffAt, shentsizeAt, shnumAt;
     int sectionSize, sectionFlagsAt, sectionOffsetAt, sectionSizeAt;
 };
@@ -48,20 +46,47 @@ QString offsetText(uint64_t offset)
     return QStringLiteral("offset ") + addressText(offset);
 }
 
-bool readAt(QFile &file, uint64_t offset, uint64_t count, QByteArray &bytes)
+bool inFile(const QIODevice &file, uint64_t offset, uint64_t count)
 {
     const uint64_t size = uint64_t(file.size());
-    if (offset > size || count > size - offset || !file.seek(qint64(offset)))
-        return false;
-    return config::readExactly(file, qint64(count), bytes) == config::FileProblem::None;
+    return offset <= size && count <= size - offset;
 }
 
+bool readInto(QIODevice &file, uint64_t offset, uint64_t count, char *to)
+{
+    if (!inFile(file, offset, count) || !file.seek(qint64(offset)))
+        return false;
+    for (uint64_t done = 0; done < count;) {
+        const qint64 got = file.read(to + done, qint64(count - done));
+        if (got <= 0)
+            return false;
+        done += uint64_t(got);
+    }
+    return true;
+}
+
+// Headers only: a few dozen bytes.
+bool readAt(QIODevice &file, uint64_t offset, uint64_t count, QByteArray &bytes)
+{
+    if (!inFile(file, offset, count))
+        return false;
+    bytes.resize(int(count));
+    return readInto(file, offset, count, bytes.data());
+}
+
+// A piece placed in the image, to name it when a later one overlaps it.
+struct Placed {
+    uint64_t address, size;
+    QString origin;
+};
+
 struct ElfReader {
-    QFile &file;
-    LoadedData &data;
+    QIODevice &file;
+    FlatImage &image;
     QString &problem;
     ElfLayout layout = kElf32;
     std::vector<Segment> segments = {};
+    std::vector<Placed> placed = {};
 
     bool fail(const QString &what)
     {
@@ -101,6 +126,8 @@ struct ElfReader {
         const uint64_t offset = field(layout, entry, layout.offsetAt, layout.wordSize);
         const uint64_t address = field(layout, entry, layout.paddrAt, layout.wordSize);
         const uint64_t size = field(layout, entry, layout.fileszAt, layout.wordSize);
+        const uint64_t memorySize =
+            field(layout, entry, layout.fileszAt + layout.wordSize, layout.wordSize);
         const QString origin = QStringLiteral("segment ") + QString::number(index) +
                                QStringLiteral(" (program header at ") + offsetText(entryOffset) +
                                QLatin1Char(')');
@@ -109,22 +136,50 @@ struct ElfReader {
         if (size > uint64_t(kLargestImage))
             return fail(origin + QStringLiteral(" holds ") + QString::number(size) +
                         QStringLiteral(" bytes, more than 16 MiB"));
-        if (offset > uint64_t(file.size()) || size > uint64_t(file.size()) - offset)
+        if (size > memorySize)
+            return fail(origin + QStringLiteral(" brings ") + QString::number(size) +
+                        QStringLiteral(" bytes from the file, more than the ") +
+                        QString::number(memorySize) + QStringLiteral(" bytes it occupies"));
+        if (!inFile(file, offset, size))
             return fail(origin + QStringLiteral(": its bytes at ") + offsetText(offset) +
                         QStringLiteral(" lie past the end of the file"));
+        if (address >= (uint64_t(1) << 32) || size > (uint64_t(1) << 32) - address)
+            return fail(pastAddressText(origin, address, size));
         segments.push_back({offset, address, size, origin});
         return true;
     }
 
+    QString placedHolding(uint64_t address) const
+    {
+        for (const Placed &piece : placed)
+            if (address >= piece.address && address - piece.address < piece.size)
+                return piece.origin;
+        return QStringLiteral("an earlier segment");
+    }
+
     bool addBytes(uint64_t offset, uint64_t address, uint64_t size, const QString &origin)
     {
-        QByteArray bytes;
-        if (!readAt(file, offset, size, bytes))
+        const FlatImage::Placement placement = image.place(address, size, placed.size());
+        switch (placement.kind) {
+        case FlatImage::Placement::Into:
+            break;
+        case FlatImage::Placement::Outside:
+            placed.push_back({address, 0, origin});
+            return true;
+        case FlatImage::Placement::Overlap:
+            return fail(
+                overlapText(origin, placement.overlapAt, placedHolding(placement.overlapAt)));
+        case FlatImage::Placement::PastAddress:
+            return fail(pastAddressText(origin, address, size));
+        }
+        placed.push_back({address, size, origin});
+        if (!readInto(file, offset, size, placement.to))
             return fail(origin + QStringLiteral(": its bytes at ") + offsetText(offset) +
                         QStringLiteral(" cannot be read whole"));
-        data.add(address, bytes, origin);
         return true;
     }
+
+    QString originOf(uint64_t index) const { return placed.at(size_t(index)).origin; }
 
     // The segment that holds a section's bytes gives the section's load address.
     const Segment *segmentHolding(uint64_t offset, uint64_t size) const
@@ -207,9 +262,13 @@ bool looksLikeElf(const QByteArray &head)
                            "ELF");
 }
 
-bool readElf(QFile &file, LoadedData &data, QString &problem)
+bool readElf(QIODevice &file, QByteArray &image, uint32_t &base, QString &problem)
 {
-    return ElfReader{file, data, problem}.read();
+    FlatImage flat;
+    ElfReader reader{file, flat, problem};
+    return reader.read() && flat.finish(image, base, problem, [&reader](uint64_t index) {
+        return reader.originOf(index);
+    });
 }
 
 } // namespace zq::ops

@@ -3,7 +3,7 @@
 #include "operations/FlatImage.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QIODevice>
 #include <QString>
 
 namespace zq::ops
@@ -15,9 +15,11 @@ bool looksLikeElf(const QByteArray &head);
 // physical addresses, which is where a linker puts the bytes that go into flash (.data's
 // initial values included). Inside a segment the allocated sections are taken, as objcopy
 // takes them, so the linker's padding between sections is a gap like any other. Only headers
-// and loaded bytes are read, so debugging information of any size costs nothing. False with
-// the reason, naming the offset, for a file that is not an executable or whose headers point
-// past its end.
-bool readElf(QFile &file, LoadedData &data, QString &problem);
+// and loaded bytes are read, each piece straight into its place in the image once its place
+// is known to be free, so neither debugging information nor segments that repeat the same
+// bytes cost memory. False with the reason, naming the offset or segment, for a file that is
+// not an executable, whose headers point past its end, or whose data would not fit a 32-bit
+// target, or that does not make a flat image (see FlatImage).
+bool readElf(QIODevice &file, QByteArray &image, uint32_t &base, QString &problem);
 
 } // namespace zq::ops

@@ -1,7 +1,6 @@
 #include "operations/FlatImage.h"
 
 #include <algorithm>
-#include <new>
 
 namespace zq::ops
 {
@@ -9,9 +8,29 @@ namespace zq::ops
 namespace
 {
 
+constexpr uint64_t kWindow = uint64_t(kLargestImage);
+constexpr uint64_t kAddressSpace = uint64_t(1) << 32;
+constexpr uint64_t kBases[] = {0, 0x08000000, 0x10000000};
+
 bool allowedBase(uint64_t address)
 {
-    return address == 0 || address == 0x08000000 || address == 0x10000000;
+    return std::find(std::begin(kBases), std::end(kBases), address) != std::end(kBases);
+}
+
+// The window of 16 MiB from an allowed base that holds [address, end); false when none does.
+bool windowOf(uint64_t address, uint64_t end, uint64_t &base)
+{
+    for (const uint64_t candidate : kBases)
+        if (address >= candidate && end <= candidate + kWindow) {
+            base = candidate;
+            return true;
+        }
+    return false;
+}
+
+uint64_t bitsBetween(uint64_t from, uint64_t count)
+{
+    return (count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1) << from;
 }
 
 } // namespace
@@ -23,66 +42,103 @@ QString addressText(uint64_t address)
            QString::number(address, 16).toUpper().rightJustified(width, QLatin1Char('0'));
 }
 
-void LoadedData::add(uint64_t address, const QByteArray &bytes, const QString &origin)
+QString overlapText(const QString &origin, uint64_t address, const QString &earlier)
 {
-    if (bytes.isEmpty())
-        return;
-    // Joining stops at the size limit, so a file cannot make one piece grow without end.
-    if (!pieces_.empty() && pieces_.back().end() == address &&
-        pieces_.back().bytes.size() <= kLargestImage) {
-        pieces_.back().bytes.append(bytes);
-        return;
-    }
-    pieces_.push_back({address, bytes, origin});
+    return origin + QStringLiteral(": data at ") + addressText(address) +
+           QStringLiteral(" overlaps data from ") + earlier;
 }
 
-bool LoadedData::flatten(QByteArray &image, uint32_t &base, QString &problem) const
+QString pastAddressText(const QString &origin, uint64_t address, uint64_t size)
+{
+    return origin + QStringLiteral(": ") + QString::number(size) + QStringLiteral(" bytes at ") +
+           addressText(address) +
+           QStringLiteral(" end past 0xFFFFFFFF; the target's addresses have 32 bits");
+}
+
+FlatImage::Placement FlatImage::place(uint64_t address, uint64_t size, uint64_t origin)
+{
+    if (size == 0)
+        return {Placement::Outside};
+    if (address >= kAddressSpace || size > kAddressSpace - address)
+        return {Placement::PastAddress};
+    const uint64_t end = address + size;
+    if (empty_ || address < lowest_) {
+        lowest_ = address;
+        lowestOrigin_ = origin;
+    }
+    end_ = empty_ ? end : std::max(end_, end);
+    empty_ = false;
+    if (!windowSet_)
+        windowSet_ = windowOf(address, end, window_);
+    if (!windowSet_ || address < window_ || end > window_ + kWindow)
+        return {Placement::Outside};
+    grow(end - window_);
+    uint64_t overlapAt = 0;
+    if (!takeFree(address - window_, end - window_, overlapAt))
+        return {Placement::Overlap, nullptr, overlapAt};
+    windowEnd_ = std::max(windowEnd_, end);
+    return {Placement::Into, bytes_.data() + (address - window_)};
+}
+
+// Doubling, so that a file of many small pieces does not copy the image for each.
+void FlatImage::grow(uint64_t length)
+{
+    const uint64_t had = uint64_t(bytes_.size());
+    if (length <= had)
+        return;
+    const uint64_t size = std::min(kWindow, std::max(length, 2 * had));
+    bytes_.resize(int(size));
+    std::fill(bytes_.begin() + int(had), bytes_.end(), '\xFF');
+    taken_.resize(size_t((size + 63) / 64), 0);
+}
+
+bool FlatImage::takeFree(uint64_t from, uint64_t to, uint64_t &overlapAt)
+{
+    for (uint64_t at = from; at < to;) {
+        const uint64_t bit = at % 64, count = std::min(64 - bit, to - at);
+        const uint64_t clash = taken_[size_t(at / 64)] & bitsBetween(bit, count);
+        if (clash != 0) {
+            overlapAt = window_ + (at - bit) + uint64_t(__builtin_ctzll(clash));
+            return false;
+        }
+        at += count;
+    }
+    for (uint64_t at = from; at < to;) {
+        const uint64_t bit = at % 64, count = std::min(64 - bit, to - at);
+        taken_[size_t(at / 64)] |= bitsBetween(bit, count);
+        at += count;
+    }
+    return true;
+}
+
+bool FlatImage::finish(QByteArray &image, uint32_t &base, QString &problem,
+                       const std::function<QString(uint64_t origin)> &originText)
 {
     image.clear();
     base = 0;
-    if (pieces_.empty())
+    if (empty_)
         return true;
-    std::vector<const Piece *> order;
-    for (const Piece &piece : pieces_)
-        order.push_back(&piece);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const Piece *a, const Piece *b) { return a->address < b->address; });
-    uint64_t end = 0;
-    const Piece *reachesEnd = nullptr;
-    for (const Piece *piece : order) {
-        if (reachesEnd && piece->address < end) {
-            problem = piece->origin + QStringLiteral(": data at ") + addressText(piece->address) +
-                      QStringLiteral(" overlaps data from ") + reachesEnd->origin;
-            return false;
-        }
-        end = piece->end();
-        reachesEnd = piece;
-    }
-    const uint64_t lowest = order.front()->address;
-    if (!allowedBase(lowest)) {
-        problem = QStringLiteral("the image starts at ") + addressText(lowest) +
-                  QStringLiteral(" (") + order.front()->origin +
+    if (!allowedBase(lowest_)) {
+        problem = QStringLiteral("the image starts at ") + addressText(lowest_) +
+                  QStringLiteral(" (") + originText(lowestOrigin_) +
                   QStringLiteral("); it must start at 0x08000000, 0x10000000 or 0, the base of ") +
                   QStringLiteral("the target's flash, which is written from its start");
         return false;
     }
-    if (end - lowest > uint64_t(kLargestImage)) {
-        problem = QStringLiteral("the image spans ") + addressText(lowest) +
-                  QStringLiteral(" to ") + addressText(end - 1) +
+    if (end_ - lowest_ > kWindow) {
+        problem = QStringLiteral("the image spans ") + addressText(lowest_) +
+                  QStringLiteral(" to ") + addressText(end_ - 1) +
                   QStringLiteral(", more than 16 MiB (") + QString::number(kLargestImage) +
                   QStringLiteral(" bytes)");
         return false;
     }
-    try {
-        image = QByteArray(int(end - lowest), '\xFF');
-    } catch (const std::bad_alloc &) {
-        problem = QStringLiteral("there is not enough memory for the image");
-        return false;
-    }
-    for (const Piece *piece : order)
-        std::copy(piece->bytes.begin(), piece->bytes.end(),
-                  image.begin() + int(piece->address - lowest));
-    base = uint32_t(lowest);
+    // Every piece lay in the window from the lowest address, the one allowed base below them.
+    bytes_.resize(int(windowEnd_ - window_));
+    bytes_.squeeze();
+    image = std::move(bytes_);
+    bytes_ = QByteArray();
+    taken_ = std::vector<uint64_t>();
+    base = uint32_t(lowest_);
     return true;
 }
 

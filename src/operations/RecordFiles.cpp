@@ -1,9 +1,8 @@
 #include "operations/RecordFiles.h"
 #include "common/ByteOrder.h"
 
-#include <QList>
-
 #include <cctype>
+#include <cstring>
 
 namespace zq::ops
 {
@@ -11,10 +10,9 @@ namespace zq::ops
 namespace
 {
 
-QString lineName(int number)
-{
-    return QStringLiteral("line ") + QString::number(number);
-}
+// A record holds at most 255 data bytes: 2 * (255 + 5) hex digits and its mark.
+constexpr int kLongestLine = 1024;
+const QByteArray kByteOrderMark("\xEF\xBB\xBF");
 
 bool isHexText(const QByteArray &text)
 {
@@ -22,13 +20,6 @@ bool isHexText(const QByteArray &text)
         if (!std::isxdigit(static_cast<unsigned char>(c)))
             return false;
     return !text.isEmpty();
-}
-
-QByteArray firstLine(const QByteArray &head)
-{
-    const QByteArray trimmed = head.trimmed();
-    const int end = trimmed.indexOf('\n');
-    return (end < 0 ? trimmed : trimmed.left(end)).trimmed();
 }
 
 // One record's text (after its mark) as bytes; false when it is not an even run of hex digits.
@@ -54,28 +45,63 @@ unsigned byteSum(const QByteArray &bytes, int count)
     return sum & 0xFF;
 }
 
-// Calls take(number, line) for each line that is not blank; stops when it returns false.
-template <typename Take> void forEachLine(const QByteArray &text, Take take)
-{
-    int number = 0;
-    for (const QByteArray &raw : text.split('\n')) {
-        ++number;
-        const QByteArray line = raw.trimmed();
-        if (!line.isEmpty() && !take(number, line))
-            return;
+// What a reader does with each data record: put it in the image, or, to name the record an
+// overlap ran into, look for the first one that holds an address.
+struct ImageSink {
+    FlatImage &image;
+    QString &problem;
+    int overlapLine = 0;
+    uint64_t overlapAt = 0;
+
+    bool add(int number, uint64_t address, const QByteArray &bytes)
+    {
+        const FlatImage::Placement placement =
+            image.place(address, uint64_t(bytes.size()), uint64_t(number));
+        switch (placement.kind) {
+        case FlatImage::Placement::Into:
+            std::memcpy(placement.to, bytes.constData(), size_t(bytes.size()));
+            return true;
+        case FlatImage::Placement::Outside:
+            return true;
+        case FlatImage::Placement::Overlap:
+            overlapLine = number;
+            overlapAt = placement.overlapAt;
+            return false;
+        case FlatImage::Placement::PastAddress:
+            problem = pastAddressText(lineName(uint64_t(number)), address, uint64_t(bytes.size()));
+            return false;
+        }
+        return false;
     }
-}
+};
+
+struct FinderSink {
+    uint64_t address;
+    int before;
+    int found = 0;
+
+    bool add(int number, uint64_t at, const QByteArray &bytes)
+    {
+        if (number >= before)
+            return false;
+        if (address >= at && address - at < uint64_t(bytes.size())) {
+            found = number;
+            return false;
+        }
+        return true;
+    }
+};
 
 // Intel HEX state across records: the upper address part set by types 02 and 04.
-struct HexReader {
-    LoadedData &data;
+template <typename Sink> struct HexReader {
+    Sink &sink;
     QString &problem;
     uint64_t upper = 0;
     bool ended = false;
 
     bool fail(int number, const QString &what)
     {
-        problem = lineName(number) + QStringLiteral(": ") + what;
+        problem = lineName(uint64_t(number)) + QStringLiteral(": ") + what;
         return false;
     }
 
@@ -93,8 +119,7 @@ struct HexReader {
         const uint8_t type = uint8_t(record.at(3));
         switch (type) {
         case 0x00:
-            data.add(upper + offset, record.mid(4, count), lineName(number));
-            return true;
+            return sink.add(number, upper + offset, record.mid(4, count));
         case 0x01:
             ended = true;
             return false;
@@ -106,7 +131,10 @@ struct HexReader {
             return true;
         case 0x03:
         case 0x05:
-            return true; // start address: where the target begins, not part of the image
+            // Where the target begins, not part of the image; still a record of its own size.
+            if (count != 4)
+                return fail(number, QStringLiteral("a start address record must hold 4 bytes"));
+            return true;
         default:
             return fail(number, QStringLiteral("unknown record type ") + QString::number(type));
         }
@@ -145,15 +173,15 @@ SRecordType sRecordType(char type)
     }
 }
 
-struct SRecordReader {
-    LoadedData &data;
+template <typename Sink> struct SRecordReader {
+    Sink &sink;
     QString &problem;
     uint32_t dataRecords = 0;
     bool ended = false;
 
     bool fail(int number, const QString &what)
     {
-        problem = lineName(number) + QStringLiteral(": ") + what;
+        problem = lineName(uint64_t(number)) + QStringLiteral(": ") + what;
         return false;
     }
 
@@ -174,10 +202,9 @@ struct SRecordReader {
         switch (type.kind) {
         case SRecordType::Data:
             ++dataRecords;
-            data.add(address,
-                     record.mid(1 + type.addressBytes, record.size() - 2 - type.addressBytes),
-                     lineName(number));
-            return true;
+            return sink.add(
+                number, address,
+                record.mid(1 + type.addressBytes, record.size() - 2 - type.addressBytes));
         case SRecordType::Count:
             if (address != (dataRecords & (type.addressBytes == 2 ? 0xFFFF : 0xFFFFFF)))
                 return fail(number, QStringLiteral("the count record says ") +
@@ -194,48 +221,91 @@ struct SRecordReader {
     }
 };
 
-} // namespace
-
-bool looksLikeIntelHex(const QByteArray &head)
+// Feeds each line that is not blank to the reader, from the file's position, until the reader
+// stops; a line longer than any record stops it too.
+template <typename Reader> void scanLines(QIODevice &file, Reader &reader)
 {
-    const QByteArray line = firstLine(head);
-    return line.size() >= 11 && line[0] == ':' && isHexText(line.mid(1));
+    char buffer[kLongestLine + 1];
+    for (int number = 1;; ++number) {
+        const qint64 got = file.readLine(buffer, sizeof buffer);
+        if (got <= 0)
+            return;
+        QByteArray line = QByteArray::fromRawData(buffer, int(got));
+        if (!line.endsWith('\n') && !file.atEnd()) {
+            reader.fail(number, QStringLiteral("longer than any record"));
+            return;
+        }
+        if (number == 1 && line.startsWith(kByteOrderMark))
+            line = line.mid(kByteOrderMark.size());
+        line = line.trimmed();
+        if (!line.isEmpty() && !reader.take(number, line))
+            return;
+    }
 }
 
-bool looksLikeSRecords(const QByteArray &head)
+// Reads the whole file with the reader of its format over the image; an overlap is named with
+// the earlier record it ran into, found by a second look at the file.
+template <template <typename> class Reader>
+bool readRecords(QIODevice &file, FlatImage &image, QString &problem, const QString &noEnd)
 {
-    const QByteArray line = firstLine(head);
-    return line.size() >= 10 && line[0] == 'S' && isHexText(line.mid(1));
-}
-
-namespace
-{
-
-// Feeds every line to the reader; a file that stops before its end record is incomplete.
-template <typename Reader>
-bool readRecords(const QByteArray &text, Reader reader, const QString &noEnd)
-{
-    forEachLine(
-        text, [&reader](int number, const QByteArray &line) { return reader.take(number, line); });
-    if (!reader.problem.isEmpty())
+    const qint64 start = file.pos();
+    ImageSink sink{image, problem};
+    Reader<ImageSink> reader{sink, problem};
+    scanLines(file, reader);
+    if (sink.overlapLine != 0) {
+        FinderSink finder{sink.overlapAt, sink.overlapLine};
+        QString ignored;
+        Reader<FinderSink> again{finder, ignored};
+        if (file.seek(start))
+            scanLines(file, again);
+        problem = overlapText(lineName(uint64_t(sink.overlapLine)), sink.overlapAt,
+                              finder.found ? lineName(uint64_t(finder.found))
+                                           : QStringLiteral("an earlier line"));
+    }
+    if (!problem.isEmpty())
         return false;
     if (!reader.ended)
-        reader.problem = noEnd;
+        problem = noEnd;
     return reader.ended;
 }
 
-} // namespace
-
-bool readIntelHex(const QByteArray &text, LoadedData &data, QString &problem)
+template <template <typename> class Reader>
+bool readFlat(QIODevice &file, QByteArray &image, uint32_t &base, QString &problem,
+              const QString &noEnd)
 {
-    return readRecords(text, HexReader{data, problem},
-                       QStringLiteral("no end-of-file record: the file is incomplete"));
+    FlatImage flat;
+    return readRecords<Reader>(file, flat, problem, noEnd) &&
+           flat.finish(image, base, problem, [](uint64_t line) { return lineName(line); });
 }
 
-bool readSRecords(const QByteArray &text, LoadedData &data, QString &problem)
+} // namespace
+
+QString lineName(uint64_t number)
 {
-    return readRecords(text, SRecordReader{data, problem},
-                       QStringLiteral("no end record (S7, S8 or S9): the file is incomplete"));
+    return QStringLiteral("line ") + QString::number(number);
+}
+
+bool looksLikeIntelHex(const QByteArray &line)
+{
+    return line.size() >= 11 && line[0] == ':' && isHexText(line.mid(1));
+}
+
+bool looksLikeSRecords(const QByteArray &line)
+{
+    return line.size() >= 10 && line[0] == 'S' && isHexText(line.mid(1));
+}
+
+bool readIntelHex(QIODevice &file, QByteArray &image, uint32_t &base, QString &problem)
+{
+    return readFlat<HexReader>(file, image, base, problem,
+                               QStringLiteral("no end-of-file record: the file is incomplete"));
+}
+
+bool readSRecords(QIODevice &file, QByteArray &image, uint32_t &base, QString &problem)
+{
+    return readFlat<SRecordReader>(
+        file, image, base, problem,
+        QStringLiteral("no end record (S7, S8 or S9): the file is incomplete"));
 }
 
 } // namespace zq::ops

@@ -14,6 +14,13 @@
 namespace zq::ops
 {
 
+LoadedImage Session::imageAt(const QString &path, ImageKind kind) const
+{
+    if (pinnedImage && pinnedImage->path == path)
+        return pinnedImage->image;
+    return kind == ImageKind::Programmer ? loadRawImage(path) : loadCodeImage(path);
+}
+
 ProgrammerLink::ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd)
     : transport_(std::move(transport)), device_(std::make_unique<UsbDevice>(transport_)),
       worker_(std::make_unique<USB_BURN_CTRL>())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "operations/ImageFile.h"
 #include "operations/ProgrammerState.h"
 #include "protocol/CommandSet.h"
 
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class UsbDevice;
 class USB_BURN_CTRL;
@@ -24,6 +26,14 @@ class UsbTransport;
 namespace zq::ops
 {
 
+// An image file read once for the whole run: zqprog reads its FILE before it opens a board, and
+// the operation then sends exactly the bytes it checked and reported, even if the file is
+// replaced meanwhile. The window pins nothing: each operation reads the path line when it starts.
+struct PinnedImage {
+    QString path;
+    LoadedImage image;
+};
+
 // Everything an operation works with: the device, the worker, the front end that shows it, the
 // command set over them, and the shared state. Owned by a front end; operations borrow it.
 struct Session {
@@ -37,6 +47,11 @@ struct Session {
     FrontEnd &frontEnd;
     protocol::CommandSet commands;
     ProgrammerState state;
+    std::optional<PinnedImage> pinnedImage;
+
+    // The image at path: the pinned one when it is that file, else read now.
+    enum class ImageKind { Code, Programmer }; // any format, or the programmer's raw image
+    LoadedImage imageAt(const QString &path, ImageKind kind) const;
 };
 
 // The one owner of a front end's device, its worker and the session over them (the window and

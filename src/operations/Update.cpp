@@ -80,7 +80,7 @@ bool readUpdateFile(Session &session, const UpdateKind &kind, QByteArray &update
         frontEnd.showCriticalMessage(kind.noFileText);
         return false;
     }
-    LoadedImage loaded = loadRawImage(path);
+    LoadedImage loaded = session.imageAt(path, Session::ImageKind::Programmer);
     if (loaded.status != LoadedImage::Status::Ready) {
         frontEnd.showCriticalMessage(QStringLiteral("Read fail,please check the path!"));
         frontEnd.appendLog(path);

@@ -4,6 +4,7 @@
 // one, built from their byte layouts here so that no expected value leans on the program's code.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -76,4 +77,43 @@ inline QByteArray settingsBlock(const QByteArray &fields20)
         fields20 + QByteArray(480, char(0xFF)) + QByteArray::fromHex("5577C3A5");
     const QByteArray crc = littleEndian(referenceCrc(block));
     return block + crc + crc;
+}
+
+// An ELF executable of either class (little-endian) whose program headers load the given
+// pieces of `data`, which follows the headers in the file; no section headers.
+struct ElfLoad {
+    uint64_t offsetInData, address, fileSize, memorySize;
+};
+
+inline QByteArray elfExecutable(bool wide, const QList<ElfLoad> &loads, const QByteArray &data)
+{
+    auto put = [](QByteArray &bytes, int at, uint64_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes[at + i] = char(value >> (8 * i));
+    };
+    const int header = wide ? 64 : 52, entry = wide ? 56 : 32, word = wide ? 8 : 4;
+    QByteArray file(header + entry * loads.size(), '\0');
+    file.replace(0, 7,
+                 QByteArray("\x7F"
+                            "ELF") +
+                     char(wide ? 2 : 1) + '\x01' + '\x01');
+    put(file, 16, 2, 2); // an executable
+    put(file, 18, wide ? 0x3E : 0x28, 2);
+    put(file, 20, 1, 4);
+    put(file, wide ? 32 : 28, uint64_t(header), word); // program headers follow
+    put(file, wide ? 52 : 40, uint64_t(header), 2);
+    put(file, wide ? 54 : 42, uint64_t(entry), 2);
+    put(file, wide ? 56 : 44, uint64_t(loads.size()), 2);
+    for (int i = 0; i < loads.size(); ++i) {
+        const int at = header + i * entry;
+        const ElfLoad &load = loads[i];
+        put(file, at, 1, 4); // PT_LOAD
+        const int fields = at + (wide ? 8 : 4);
+        put(file, fields, uint64_t(file.size()) + load.offsetInData, word);
+        put(file, fields + word, load.address, word);
+        put(file, fields + 2 * word, load.address, word);
+        put(file, fields + 3 * word, load.fileSize, word);
+        put(file, fields + 4 * word, load.memorySize, word);
+    }
+    return file + data;
 }
