@@ -30,6 +30,9 @@ fuzz_flash_catalog 4096
 fuzz_settings_file 4096
 fuzz_protocol_reply 600
 fuzz_image_header 8200
+fuzz_hex_file 8192
+fuzz_srec_file 8192
+fuzz_elf_file 16384
 fuzz_emu_frame 4200
 fuzz_emu_board 16500
 LIST

@@ -31,8 +31,11 @@ constexpr uint64_t kAllocated = 2; // SHF_ALLOC
 // A loadable segment as the program headers give it.
 struct Segment {
     uint64_t offset, address, size;
-    QString origin;
+    uint64_t index, headerAt; // its program header: which one, and where
 };
+
+// "segment 1 (program header at offset 0x00000054)"
+QString segmentOrigin(uint64_t index, uint64_t headerAt);
 
 uint64_t field(const ElfLayout &layout, const QByteArray &bytes, int at, int size)
 {
@@ -74,11 +77,29 @@ bool readAt(QIODevice &file, uint64_t offset, uint64_t count, QByteArray &bytes)
     return readInto(file, offset, count, bytes.data());
 }
 
-// A piece placed in the image, to name it when a later one overlaps it.
+// A piece placed in the image (a whole segment, or one of its sections), to name it when a
+// later one overlaps it. Named when needed, so that many pieces cost little.
 struct Placed {
     uint64_t address, size;
-    QString origin;
+    const Segment *segment;
+    uint64_t section; // kWholeSegment, or the section's index
 };
+constexpr uint64_t kWholeSegment = ~uint64_t(0);
+
+QString segmentOrigin(uint64_t index, uint64_t headerAt)
+{
+    return QStringLiteral("segment ") + QString::number(index) +
+           QStringLiteral(" (program header at ") + offsetText(headerAt) + QLatin1Char(')');
+}
+
+QString pieceOrigin(const Placed &piece)
+{
+    const QString segment = segmentOrigin(piece.segment->index, piece.segment->headerAt);
+    if (piece.section == kWholeSegment)
+        return segment;
+    return QStringLiteral("section ") + QString::number(piece.section) + QStringLiteral(" of ") +
+           segment;
+}
 
 struct ElfReader {
     QIODevice &file;
@@ -128,9 +149,7 @@ struct ElfReader {
         const uint64_t size = field(layout, entry, layout.fileszAt, layout.wordSize);
         const uint64_t memorySize =
             field(layout, entry, layout.fileszAt + layout.wordSize, layout.wordSize);
-        const QString origin = QStringLiteral("segment ") + QString::number(index) +
-                               QStringLiteral(" (program header at ") + offsetText(entryOffset) +
-                               QLatin1Char(')');
+        const QString origin = segmentOrigin(index, entryOffset);
         if (size == 0)
             return true;
         if (size > uint64_t(kLargestImage))
@@ -145,7 +164,7 @@ struct ElfReader {
                         QStringLiteral(" lie past the end of the file"));
         if (address >= (uint64_t(1) << 32) || size > (uint64_t(1) << 32) - address)
             return fail(pastAddressText(origin, address, size));
-        segments.push_back({offset, address, size, origin});
+        segments.push_back({offset, address, size, index, entryOffset});
         return true;
     }
 
@@ -153,33 +172,34 @@ struct ElfReader {
     {
         for (const Placed &piece : placed)
             if (address >= piece.address && address - piece.address < piece.size)
-                return piece.origin;
+                return pieceOrigin(piece);
         return QStringLiteral("an earlier segment");
     }
 
-    bool addBytes(uint64_t offset, uint64_t address, uint64_t size, const QString &origin)
+    bool addBytes(uint64_t offset, const Placed &piece)
     {
-        const FlatImage::Placement placement = image.place(address, size, placed.size());
+        const FlatImage::Placement placement =
+            image.place(piece.address, piece.size, placed.size());
+        placed.push_back(piece);
         switch (placement.kind) {
         case FlatImage::Placement::Into:
-            break;
+            if (readInto(file, offset, piece.size, placement.to))
+                return true;
+            return fail(pieceOrigin(piece) + QStringLiteral(": its bytes at ") +
+                        offsetText(offset) + QStringLiteral(" cannot be read whole"));
         case FlatImage::Placement::Outside:
-            placed.push_back({address, 0, origin});
+            placed.back().size = 0; // nothing of it is in the image
             return true;
         case FlatImage::Placement::Overlap:
-            return fail(
-                overlapText(origin, placement.overlapAt, placedHolding(placement.overlapAt)));
+            return fail(overlapText(pieceOrigin(piece), placement.overlapAt,
+                                    placedHolding(placement.overlapAt)));
         case FlatImage::Placement::PastAddress:
-            return fail(pastAddressText(origin, address, size));
+            return fail(pastAddressText(pieceOrigin(piece), piece.address, piece.size));
         }
-        placed.push_back({address, size, origin});
-        if (!readInto(file, offset, size, placement.to))
-            return fail(origin + QStringLiteral(": its bytes at ") + offsetText(offset) +
-                        QStringLiteral(" cannot be read whole"));
-        return true;
+        return false;
     }
 
-    QString originOf(uint64_t index) const { return placed.at(size_t(index)).origin; }
+    QString originOf(uint64_t index) const { return pieceOrigin(placed.at(size_t(index))); }
 
     // The segment that holds a section's bytes gives the section's load address.
     const Segment *segmentHolding(uint64_t offset, uint64_t size) const
@@ -212,9 +232,8 @@ struct ElfReader {
             if (!segment)
                 continue;
             any = true;
-            const QString origin = QStringLiteral("section ") + QString::number(i) +
-                                   QStringLiteral(" of ") + segment->origin;
-            if (!addBytes(offset, segment->address + (offset - segment->offset), size, origin))
+            if (!addBytes(offset,
+                          {segment->address + (offset - segment->offset), size, segment, i}))
                 return false;
         }
         return any || addSegments();
@@ -223,7 +242,7 @@ struct ElfReader {
     bool addSegments()
     {
         for (const Segment &segment : segments)
-            if (!addBytes(segment.offset, segment.address, segment.size, segment.origin))
+            if (!addBytes(segment.offset, {segment.address, segment.size, &segment, kWholeSegment}))
                 return false;
         return true;
     }

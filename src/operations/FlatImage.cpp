@@ -80,15 +80,19 @@ FlatImage::Placement FlatImage::place(uint64_t address, uint64_t size, uint64_t 
     return {Placement::Into, bytes_.data() + (address - window_)};
 }
 
-// Doubling, so that a file of many small pieces does not copy the image for each.
+// By half again each time, so that a file of many small pieces does not copy the image for each,
+// and the room held beside the image stays small.
 void FlatImage::grow(uint64_t length)
 {
     const uint64_t had = uint64_t(bytes_.size());
     if (length <= had)
         return;
-    const uint64_t size = std::min(kWindow, std::max(length, 2 * had));
+    const uint64_t size = std::min(kWindow, std::max(length, had + had / 2));
+    // Exactly that much: left to themselves both would round up, to twice the largest image.
+    bytes_.reserve(int(size));
     bytes_.resize(int(size));
     std::fill(bytes_.begin() + int(had), bytes_.end(), '\xFF');
+    taken_.reserve(size_t((size + 63) / 64));
     taken_.resize(size_t((size + 63) / 64), 0);
 }
 
