@@ -71,22 +71,35 @@ bool requestShortTimeSlices()
 #ifdef __linux__
 void CoreFollower::attachCurrentThread()
 {
-    thread_.store(int(gettid()));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    thread_ = int(gettid());
+    core_.store(-1);
+}
+
+void CoreFollower::detachCurrentThread()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    thread_ = 0;
 }
 
 void CoreFollower::followCaller()
 {
-    const int thread = thread_.load();
     const int core = sched_getcpu();
-    if (thread == 0 || core < 0 || core_.exchange(core) == core)
+    if (core < 0 || core_.load() == core)
         return;
+    // Under the lock the attached thread is alive, so its id is still its own.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_ == 0)
+        return;
+    core_.store(core);
     cpu_set_t cores;
     CPU_ZERO(&cores);
     CPU_SET(core, &cores);
-    sched_setaffinity(thread, sizeof cores, &cores); // refused: it stays where it is
+    sched_setaffinity(thread_, sizeof cores, &cores); // refused: it stays where it is
 }
 #else
 void CoreFollower::attachCurrentThread() {}
+void CoreFollower::detachCurrentThread() {}
 void CoreFollower::followCaller() {}
 #endif
 

@@ -11,6 +11,7 @@
 // changes.
 
 #include <atomic>
+#include <mutex>
 
 namespace zq::common
 {
@@ -30,13 +31,18 @@ class CoreFollower
 public:
     // On the following thread, once, before it first waits for work.
     void attachCurrentThread();
+    // On the following thread, last, before it ends: its id may then go to any thread of any
+    // process, which must never be moved in its place.
+    void detachCurrentThread();
     // On the leading thread, before each wake-up of the follower: costs a system call only when
-    // the leader has moved to another core since the last one.
+    // the leader has moved to another core since the last one. Does nothing while no thread is
+    // attached.
     void followCaller();
 
 private:
-    std::atomic<int> thread_{0}; // the follower's thread id; 0 until attached
-    std::atomic<int> core_{-1};  // where it was last sent
+    std::mutex mutex_;          // the follower cannot end while it is being moved
+    int thread_ = 0;            // the follower's thread id; 0 while none is attached
+    std::atomic<int> core_{-1}; // where it was last sent
 };
 
 } // namespace zq::common

@@ -268,6 +268,7 @@ void USB_BURN_CTRL::run()
             break;
     }
     stopRequest.store(0, kRelease);
+    follower_.detachCurrentThread();
     wakeWindow();
     announceThreadEnd(this);
 }

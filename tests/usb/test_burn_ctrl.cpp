@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -135,6 +136,48 @@ private slots:
                  qPrintable(QString("worker on core %1").arg(cores.front())));
 #endif
     }
+
+#ifdef __linux__
+    // Once the worker has ended, its thread id may go to any thread of any process; waking a
+    // stopped worker from every core must not pin that thread.
+    void anEndedWorkersIdIsNeverMoved()
+    {
+        Rig rig;
+        rig.ctrl.start();
+        QVERIFY(eventually([] { return threadNamed("USB_BURN_CTRL") != 0; }));
+        const int old = threadNamed("USB_BURN_CTRL");
+        rig.ctrl.stopWorker();
+        QFile lastId("/proc/sys/kernel/ns_last_pid");
+        if (!lastId.open(QIODevice::WriteOnly) || lastId.write(QByteArray::number(old - 1)) <= 0)
+            QSKIP("giving an id out again needs root");
+        lastId.close();
+        std::atomic<int> id{0};
+        std::atomic<bool> done{false};
+        std::thread other([&] {
+            id = int(gettid());
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        QVERIFY(eventually([&] { return id != 0; }));
+        cpu_set_t before, mine, after;
+        sched_getaffinity(id, sizeof before, &before);
+        sched_getaffinity(0, sizeof mine, &mine);
+        for (int core = 0; id == old && core < CPU_SETSIZE; ++core) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(core, &one);
+            if (CPU_ISSET(core, &mine) && sched_setaffinity(0, sizeof one, &one) == 0)
+                rig.ctrl.wakeWorker();
+        }
+        sched_setaffinity(0, sizeof mine, &mine);
+        sched_getaffinity(id, sizeof after, &after);
+        done = true;
+        other.join();
+        if (id != old)
+            QSKIP("another thread took the worker's id first");
+        QVERIFY(CPU_EQUAL(&before, &after));
+    }
+#endif
 
     void zeroLengthPacketIsAReplyOfNoBytes()
     {
