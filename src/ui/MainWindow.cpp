@@ -128,10 +128,14 @@ MainWindow::MainWindow(std::shared_ptr<zq::usb::UsbTransport> bus, QWidget *pare
     searchTimer.start(1000);
 }
 
+// The worker stops and the device goes before config.ini is written: the box of a file that
+// cannot be written then runs its event loop with no board open and no device news coming.
 MainWindow::~MainWindow()
 {
-    saveSettings();
+    searchTimer.stop();
+    const QString mcuCodePath = state().mcuCodePath;
     link.reset(); // no more device news; the device closed, the worker stopped, then freed
+    saveSettings(mcuCodePath);
 }
 
 UsbDevice &MainWindow::device() const
@@ -369,11 +373,11 @@ void MainWindow::loadSettings()
         formRecord->checkBox_PwrOFF->setChecked(*settings.powerOff);
 }
 
-void MainWindow::saveSettings()
+void MainWindow::saveSettings(const QString &mcuCodePath)
 {
     const QString path = zq::config::settingsFilePath();
     appendLog(path);
-    if (!zq::config::writeSettingsFile(path, state().mcuCodePath, secondPath,
+    if (!zq::config::writeSettingsFile(path, mcuCodePath, secondPath,
                                        formRecord->checkBox_PwrOFF->isChecked()))
         showCriticalMessage(QString::fromUtf8("打开文件失败"));
 }
@@ -398,14 +402,19 @@ void MainWindow::registerForDeviceNotifications()
 #endif
 }
 
+// While the destructor writes config.ini the link is gone, and Windows may still send news.
 void MainWindow::onDeviceArrived(const QString &name)
 {
+    if (!link)
+        return;
     zq::ops::deviceArrived(link->session(), name);
     searchTimer.start(100);
 }
 
 void MainWindow::onDeviceRemoved(const QString &name)
 {
+    if (!link)
+        return;
     zq::ops::deviceRemoved(link->session(), name);
     searchTimer.start(100);
 }

@@ -116,7 +116,7 @@ private:
     void fillChoiceLists();
     void showMessageBox(const QString &title, const QString &text);
     void loadSettings();
-    void saveSettings();
+    void saveSettings(const QString &mcuCodePath);
 
     // Plug and unplug news, on the window's thread, whatever bus reported it.
     void registerForDeviceNotifications();

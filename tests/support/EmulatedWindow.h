@@ -40,6 +40,7 @@ public:
     }
 
     MainWindow &window() { return *window_; }
+    void destroyWindow() { window_.reset(); }
     void pressOpen() { window_->form()->pushButton_OpenDevice->click(); }
 
     WorkingDirectory directory;

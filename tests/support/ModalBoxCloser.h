@@ -5,7 +5,9 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+
 #include <QWidget>
+#include <functional>
 
 // Closes every modal message box as soon as it shows, through its OK button, and remembers
 // what each one looked like. A box that never shows leaves boxes() empty.
@@ -30,6 +32,7 @@ public:
     }
 
     const QList<Box> &boxes() const { return seen; }
+    std::function<void(const Box &)> whenShown; // called with each box before it is closed
 
 private:
     void closeActiveBox()
@@ -39,6 +42,8 @@ private:
             return;
         seen.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
                      box->defaultButton() != nullptr, box->parentWidget(), box->isModal()});
+        if (whenShown)
+            whenShown(seen.last());
         if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();
         else

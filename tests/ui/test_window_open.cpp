@@ -3,6 +3,7 @@
 // each failure leaves.
 
 #include "EmulatedWindow.h"
+#include "ThreadNamed.h"
 #include "operations/ProgrammerState.h"
 
 #include "common/Crc32.h"
@@ -87,6 +88,7 @@ private slots:
     void failedConnectLeavesTheBoardOpen_data();
     void failedConnectLeavesTheBoardOpen();
     void failedConnectKeepsTheLastIdentity();
+    void settingsAreWrittenOnceTheWorkerHasStopped();
 };
 
 void WindowOpenTest::eachModeEnablesItsButtons_data()
@@ -331,6 +333,27 @@ void WindowOpenTest::failedConnectKeepsTheLastIdentity()
     QCOMPARE(state.flashKnown, 1);
     QCOMPARE(fieldTexts(window), (QStringList{"0x00012345", "0xEF4018", "16777216", "W25Q128"}));
     QVERIFY(rig.boxes.boxes().isEmpty());
+}
+
+// The window stops the worker and closes the board, then writes config.ini: the box for a
+// config.ini that cannot be written finds no worker left.
+void WindowOpenTest::settingsAreWrittenOnceTheWorkerHasStopped()
+{
+    EmulatedWindow rig(configIni("UPBOOT:1"), catalogue);
+    EmulatedBus::instance().plug(std::make_shared<Board>(identity(BoardMode::Normal, 0xEF4018)));
+    rig.start();
+    rig.waitForList(1);
+    rig.pressOpen();
+    QVERIFY(rig.window().worker().isRunning());
+    QVERIFY(QFile::remove(rig.directory.filePath("config.ini")));
+    QVERIFY(QDir(rig.directory.path()).mkdir("config.ini"));
+    int workersAtTheBox = -1;
+    rig.boxes.whenShown = [&workersAtTheBox](const ModalBoxCloser::Box &) {
+        workersAtTheBox = threadNamed("USB_BURN_CTRL") != 0 ? 1 : 0;
+    };
+    rig.destroyWindow();
+    QCOMPARE(rig.boxes.boxes().size(), 1);
+    QCOMPARE(workersAtTheBox, 0);
 }
 
 QTEST_MAIN(WindowOpenTest)
