@@ -1,12 +1,14 @@
 #include "app/DemoSetup.h"
 
+#include "SampleImages.h"
+#include "config/RegularFile.h"
+#include "config/SettingsFile.h"
 #include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
-#include "SampleImages.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace zq::demo
@@ -18,14 +20,13 @@ namespace
 constexpr uint32_t kDemoBoardMcu = 0x32F10300;
 constexpr uint32_t kSampleVersion = 0x20260101;
 
+// A name that is taken (by a file, a folder, a FIFO or device, or a link to any) is left as it
+// is: the window reports a file it cannot read when it needs it.
 bool writeIfMissing(const QDir &folder, const QString &name, const QByteArray &bytes,
                     QString *error)
 {
     const QString path = folder.filePath(name);
-    if (QFile::exists(path))
-        return true;
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    if (QFileInfo(path).exists() || config::replaceRegularFile(path, bytes))
         return true;
     *error = QStringLiteral("cannot write ") + path;
     return false;
@@ -37,21 +38,12 @@ QByteArray catalogue()
     return resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
 }
 
-// Line 1 allows the boot update; the rest of the file is the user's and stays, line ends included.
+// Line 1 allows the boot update. A config.ini that is no regular file is left to the window,
+// which treats it as any config.ini it cannot open.
 bool allowBootUpdate(const QDir &folder, QString *error)
 {
     const QString path = folder.filePath(QStringLiteral("config.ini"));
-    QByteArray content;
-    QFile old(path);
-    if (old.open(QIODevice::ReadOnly))
-        content = old.readAll();
-    const int end = content.indexOf('\n');
-    QByteArray rest = end < 0 ? QByteArray("\n") : content.mid(end);
-    if (end > 0 && content.at(end - 1) == '\r')
-        rest.prepend('\r');
-    content = QByteArray("UPBOOT:1") + rest;
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit())
+    if (config::allowBootUpdate(path) != config::BootUpdateLine::Failed)
         return true;
     *error = QStringLiteral("cannot write ") + path;
     return false;

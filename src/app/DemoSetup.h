@@ -11,7 +11,8 @@ QString defaultWorkFolder();
 
 // Fills the folder with what is missing (Flash.ini, demo.bin, Firmware/demo.app,
 // Bootware/demo.boot) and sets line 1 of its config.ini to UPBOOT:1, keeping the other lines, so
-// that every button can be tried. False, with a reason, when the folder cannot be prepared.
+// that every button can be tried. What is there and no regular file (a FIFO, a device, a folder,
+// or a link to one) is left as it is. False, with a reason, when the folder cannot be prepared.
 bool prepareWorkFolder(const QString &folder, QString *error);
 
 // Plugs the two demo boards into the emulated bus: one in normal work, one waiting for a new

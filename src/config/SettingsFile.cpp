@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextCodec>
 #include <QTextStream>
 
@@ -47,19 +46,17 @@ SettingsFile readLines(QTextStream &stream)
     return settings;
 }
 
-// Opening for append neither creates nor changes an existing file, and tells whether the
-// system would let us write it. Checked here so that a read-only config.ini stays protected
-// whatever QSaveFile of the Qt version at hand does with it.
-bool existingFileWritable(const QString &path)
+// config.ini holds seven short lines; anything far larger is no settings file to rewrite.
+constexpr qint64 maxRewrittenBytes = qint64(16) << 20;
+
+// Line 1 becomes UPBOOT:1; the lines after it stay as they are, and so does line 1's end.
+QByteArray withBootUpdateAllowed(const QByteArray &content)
 {
-    const FileProblem type = regularFileProblem(path);
-    if (type == FileProblem::Missing)
-        return true;
-    // Opening a FIFO for writing would wait for a reader for good.
-    if (type != FileProblem::None)
-        return false;
-    QFile probe(path);
-    return probe.open(QIODevice::WriteOnly | QIODevice::Append);
+    const int end = content.indexOf('\n');
+    QByteArray rest = end < 0 ? QByteArray("\n") : content.mid(end);
+    if (end > 0 && content.at(end - 1) == '\r')
+        rest.prepend('\r');
+    return QByteArray("UPBOOT:1") + rest;
 }
 
 } // namespace
@@ -100,17 +97,19 @@ QByteArray settingsFileContent(const QString &mcuCodePath, const QString &second
 bool writeSettingsFile(const QString &path, const QString &mcuCodePath, const QString &secondPath,
                        bool powerOff)
 {
-    if (!existingFileWritable(path))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray content = settingsFileContent(mcuCodePath, secondPath, powerOff);
-    if (file.write(content) != content.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return replaceRegularFile(path, settingsFileContent(mcuCodePath, secondPath, powerOff));
+}
+
+BootUpdateLine allowBootUpdate(const QString &path)
+{
+    QByteArray content;
+    const FileProblem read = readRegularFile(path, maxRewrittenBytes, content);
+    if (read == FileProblem::Folder || read == FileProblem::NotRegular)
+        return BootUpdateLine::NotRegularFile;
+    if (read != FileProblem::None && read != FileProblem::Missing)
+        return BootUpdateLine::Failed;
+    return replaceRegularFile(path, withBootUpdateAllowed(content)) ? BootUpdateLine::Written
+                                                                    : BootUpdateLine::Failed;
 }
 
 } // namespace zq::config

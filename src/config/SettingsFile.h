@@ -33,8 +33,21 @@ QByteArray settingsFileContent(const QString &mcuCodePath, const QString &second
                                bool powerOff);
 
 // Replaces the file through a temporary file and a rename, so the old file survives any
-// failure. False when the existing file or its folder is not writable or the write fails.
+// failure. False when the existing file or its folder is not writable, it is no regular file
+// (a folder, FIFO or device, or a link to one: left as it is), or the write fails.
 bool writeSettingsFile(const QString &path, const QString &mcuCodePath, const QString &secondPath,
                        bool powerOff);
+
+// What allowBootUpdate did to the file.
+enum class BootUpdateLine {
+    Written,        // line 1 is UPBOOT:1 now
+    NotRegularFile, // a folder, FIFO or device, or a link to one: left as it is
+    Failed          // a regular file (or none) that could not be read whole or replaced: unchanged
+};
+
+// Sets line 1 to UPBOOT:1 and keeps every other byte, line ends included; a missing file gets
+// that one line. The file is read whole and closed before it is replaced (Windows does not
+// replace an open file), under the same rule as writeSettingsFile.
+BootUpdateLine allowBootUpdate(const QString &path);
 
 } // namespace zq::config

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <map>
@@ -40,16 +39,6 @@ const std::map<BoardMode, QString> &modeNames()
 QString hex(uint32_t value, int width)
 {
     return "0x" + QString::number(value, 16).toUpper().rightJustified(width, '0');
-}
-
-bool writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
 }
 
 QByteArray toBytes(const std::vector<uint8_t> &data)
@@ -145,6 +134,16 @@ bool readBoardIni(const QString &path, BoardState &state, QString *error)
     return true;
 }
 
+// The lock is opened for writing, or made: never a FIFO, a device or a folder in its place.
+bool lockFileUsable(const QString &path, QString *error)
+{
+    const config::FileProblem type = config::regularFileProblem(path);
+    if (type == config::FileProblem::None || type == config::FileProblem::Missing)
+        return true;
+    *error = path + QStringLiteral(" ") + config::fileProblemText(type);
+    return false;
+}
+
 } // namespace
 
 bool saveStateFolder(const QString &folder, const BoardState &state)
@@ -152,11 +151,13 @@ bool saveStateFolder(const QString &folder, const BoardState &state)
     const QDir dir(folder);
     if (!dir.mkpath("."))
         return false;
-    return writeAtomically(dir.filePath("spi-flash.bin"), toBytes(state.spiFlash)) &&
-           writeAtomically(dir.filePath("target-flash.bin"), toBytes(state.targetFlash)) &&
-           writeAtomically(dir.filePath("app.bin"), toBytes(state.app)) &&
-           writeAtomically(dir.filePath("boot.bin"), toBytes(state.boot)) &&
-           writeAtomically(dir.filePath("board.ini"), boardIni(state));
+    const auto save = [&dir](const char *name, const QByteArray &bytes) {
+        return config::replaceRegularFile(dir.filePath(name), bytes);
+    };
+    return save("spi-flash.bin", toBytes(state.spiFlash)) &&
+           save("target-flash.bin", toBytes(state.targetFlash)) &&
+           save("app.bin", toBytes(state.app)) && save("boot.bin", toBytes(state.boot)) &&
+           save("board.ini", boardIni(state));
 }
 
 std::optional<BoardState> loadStateFolder(const QString &folder, QString *error)
@@ -185,6 +186,8 @@ std::unique_ptr<StateFolderLock> StateFolderLock::take(const QString &folder, bo
         return nullptr;
     }
     const QString path = QDir(folder).filePath(QStringLiteral(".lock"));
+    if (!lockFileUsable(path, error))
+        return nullptr;
 #if defined(_WIN32)
     // Opened without sharing: a second opener is refused until this handle is closed.
     HANDLE handle =
@@ -198,7 +201,8 @@ std::unique_ptr<StateFolderLock> StateFolderLock::take(const QString &folder, bo
     return std::unique_ptr<StateFolderLock>(
         new StateFolderLock(reinterpret_cast<intptr_t>(handle)));
 #else
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
         return nullptr;

@@ -27,7 +27,8 @@ struct BoardState {
 // files without their erased tail) and board.ini (key=value lines: mode, versions, board MCU
 // and id, flash id, target presence, id and flash size, block write time). Each file is written to
 // a temporary name and renamed over the old one, so a process that dies while saving leaves every
-// file either old or new, never torn; board.ini goes last.
+// file either old or new, never torn; board.ini goes last. A file that is there but no regular
+// file (a FIFO, a device, or a link to one) is left as it is, and the save fails.
 bool saveStateFolder(const QString &folder, const BoardState &state);
 
 // Nothing when the folder does not exist. Missing files and keys keep their defaults;
@@ -43,7 +44,8 @@ std::optional<BoardState> loadStateFolder(const QString &folder, QString *error 
 class StateFolderLock
 {
 public:
-    // Null when another process holds the folder, or it cannot be created; busy says which.
+    // Null when another process holds the folder, or it or its .lock cannot be made (a .lock
+    // that is no regular file, or links to none, is refused); busy says which.
     static std::unique_ptr<StateFolderLock> take(const QString &folder, bool *busy, QString *error);
     ~StateFolderLock();
     StateFolderLock(const StateFolderLock &) = delete;

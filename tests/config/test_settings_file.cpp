@@ -1,3 +1,4 @@
+#include "BadFiles.h"
 #include "TestFiles.h"
 #include "config/SettingsFile.h"
 
@@ -7,11 +8,13 @@
 
 #include <sys/stat.h>
 
+using zq::config::BootUpdateLine;
 using zq::config::parseSettingsFile;
 using zq::config::readSettingsFile;
 using zq::config::SettingsFile;
 using zq::config::settingsFileContent;
 using zq::config::writeSettingsFile;
+using zq::test::NodeKind;
 
 namespace
 {
@@ -219,6 +222,41 @@ private slots:
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(!QFileInfo(path).isFile() && QFileInfo::exists(path));
         QVERIFY(!readSettingsFile(QStringLiteral("/dev/zero")).opened);
+    }
+
+    // A link to a regular file is written through, and stays a link.
+    void aLinkToAFileIsWrittenThrough()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("config.ini"));
+        QVERIFY(writeAll(dir.filePath("mine.ini"), "UPBOOT:0\n"));
+        QVERIFY(symlink("mine.ini", QFile::encodeName(path)) == 0);
+        QCOMPARE(zq::config::allowBootUpdate(path), BootUpdateLine::Written);
+        QVERIFY(writeSettingsFile(path, QStringLiteral("new.bin"), QStringLiteral("./"), true));
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(readSettingsFile(dir.filePath("mine.ini")).mcuCodeLine,
+                 std::optional<QString>("new.bin"));
+    }
+
+    void aLinkToANodeIsLeftAlone_data()
+    {
+        QTest::addColumn<NodeKind>("kind");
+        QTest::newRow("FIFO") << NodeKind::Fifo;
+        QTest::newRow("character device") << NodeKind::CharDevice;
+    }
+
+    void aLinkToANodeIsLeftAlone()
+    {
+        QFETCH(NodeKind, kind);
+        if (kind == NodeKind::CharDevice && geteuid() != 0)
+            QSKIP("only root may make a device node");
+        QTemporaryDir dir;
+        const QString path = zq::test::makeLinkToNode(kind, dir.path(), "config.ini");
+        QVERIFY(!path.isEmpty());
+        QVERIFY(!readSettingsFile(path).opened);
+        QVERIFY(!writeSettingsFile(path, QStringLiteral("new"), QStringLiteral("./"), true));
+        QCOMPARE(zq::config::allowBootUpdate(path), BootUpdateLine::NotRegularFile);
+        QVERIFY(zq::test::linkedNodeIntact(kind, path));
     }
 
     void unwritableFileStaysAsItWas()

@@ -1,8 +1,10 @@
 // A board's state folder: what one run writes, the next run sees.
+#include "BadFiles.h"
 #include "BoardTalk.h"
 #include "TestFiles.h"
 
 #include "emulator/Board.h"
+#include "emulator/StateFolder.h"
 
 #include <QtTest>
 
@@ -12,6 +14,7 @@ using zq::emu::BoardIdentity;
 using zq::emu::BoardMode;
 using zq::emu::EmulatedBus;
 using zq::emu::TargetConfig;
+using zq::test::NodeKind;
 
 namespace
 {
@@ -136,6 +139,32 @@ private slots:
         QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 5);
         QVERIFY(writeAll(dir.filePath("board.ini"), "block_write_ms=5000\n"));
         QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 0);
+    }
+
+    void aLinkToANodeIsNeverReplaced_data()
+    {
+        QTest::addColumn<NodeKind>("kind");
+        QTest::newRow("FIFO") << NodeKind::Fifo;
+        QTest::newRow("character device") << NodeKind::CharDevice;
+    }
+
+    // Each state file, and the lock, in turn a link to the node: the save or the lock fails.
+    void aLinkToANodeIsNeverReplaced()
+    {
+        QFETCH(NodeKind, kind);
+        if (kind == NodeKind::CharDevice && geteuid() != 0)
+            QSKIP("only root may make a device node");
+        for (const char *name :
+             {"spi-flash.bin", "target-flash.bin", "app.bin", "boot.bin", "board.ini", ".lock"}) {
+            QTemporaryDir dir;
+            const QString link = zq::test::makeLinkToNode(kind, dir.path(), name);
+            bool busy = false;
+            QString error;
+            QVERIFY2(!Board().saveState(dir.path()) ||
+                         !zq::emu::StateFolderLock::take(dir.path(), &busy, &error),
+                     name);
+            QVERIFY2(zq::test::linkedNodeIntact(kind, link), name);
+        }
     }
 };
 

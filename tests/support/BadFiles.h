@@ -5,9 +5,11 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QMetaType>
 #include <QString>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace zq::test
@@ -80,4 +82,30 @@ inline QString makeBadFile(BadKind kind, const QString &folder, const QString &n
     return QString();
 }
 
+// A link to a FIFO or to a character device (1,3; only root may make it), both made in the
+// test's own folder, never in the system's /dev: a wrong replace then hits only the test's node.
+enum class NodeKind { Fifo, CharDevice };
+
+// folder/name, linking to folder/name.node; empty when either cannot be made.
+inline QString makeLinkToNode(NodeKind kind, const QString &folder, const QString &name)
+{
+    const QString link = QDir(folder).filePath(name);
+    const QByteArray node = QFile::encodeName(link + QStringLiteral(".node"));
+    const int made =
+        kind == NodeKind::Fifo ? mkfifo(node, 0600) : mknod(node, S_IFCHR | 0600, makedev(1, 3));
+    return made == 0 && symlink(node, QFile::encodeName(link)) == 0 ? link : QString();
+}
+
+inline bool linkedNodeIntact(NodeKind kind, const QString &link)
+{
+    struct stat status {
+    };
+    const QByteArray name = QFile::encodeName(link);
+    if (lstat(name, &status) != 0 || !S_ISLNK(status.st_mode) || stat(name, &status) != 0)
+        return false;
+    return kind == NodeKind::Fifo ? S_ISFIFO(status.st_mode) : S_ISCHR(status.st_mode);
+}
+
 } // namespace zq::test
+
+Q_DECLARE_METATYPE(zq::test::NodeKind)

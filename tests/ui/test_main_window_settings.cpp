@@ -1,6 +1,7 @@
 #include "ModalBoxCloser.h"
 #include "WindowLog.h"
 #include "WorkingDirectory.h"
+#include "app/DemoSetup.h"
 #include "operations/ProgrammerState.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowForm.h"
@@ -66,6 +67,7 @@ private slots:
     void unwritableConfigShowsTheBoxAndKeepsTheOldFile();
     void readOnlyFileShowsTheBoxAndKeepsTheOldFile();
     void fifoConfigNeitherBlocksTheWindowNorIsReplaced();
+    void theDemosSecondStartKeepsTheWindowsLines();
 };
 
 void MainWindowSettingsTest::missingFileGivesDefaultsAndIsCreatedAtExit()
@@ -204,6 +206,21 @@ void MainWindowSettingsTest::fifoConfigNeitherBlocksTheWindowNorIsReplaced()
     QCOMPARE(closer.boxes()[0].text, QString::fromUtf8("打开文件失败"));
     QVERIFY(QFileInfo::exists(path) && !QFileInfo(path).isFile());
 #endif
+}
+
+// The demo allows the boot update at every start, over the file its window wrote the last time
+// (on Windows that old file was once still open when the new one was to replace it).
+void MainWindowSettingsTest::theDemosSecondStartKeepsTheWindowsLines()
+{
+    WorkingDirectory directory;
+    QString error;
+    QVERIFY2(zq::demo::prepareWorkFolder(directory.path(), &error), qPrintable(error));
+    MainWindow().state().mcuCodePath = "mine.bin"; // written as the window goes
+    QVERIFY2(zq::demo::prepareWorkFolder(directory.path(), &error), qPrintable(error));
+    QStringList lines = defaultLines;
+    lines[0] = "UPBOOT:1";
+    lines[2] = "mine.bin";
+    QCOMPARE(readAll(directory.filePath("config.ini")), fileWithLines(lines));
 }
 
 void MainWindowSettingsTest::readOnlyFileShowsTheBoxAndKeepsTheOldFile()

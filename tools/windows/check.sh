@@ -7,7 +7,7 @@
 #   4. zq-programmer.exe on a private X server, told of a device arriving and leaving through
 #      WM_DEVICECHANGE, its log panel read back through the clipboard, closed;
 #   5. zq-programmer-demo.exe there: "Open programmer" pressed, the log panel read back, the
-#      window closed, config.ini written on the way out.
+#      window closed, config.ini written on the way out; then started again in the same folder.
 # Usage: tools/windows/check.sh WIN_BUILD      (after `make windows` and a full build of WIN_BUILD)
 # SCREENSHOT=FILE.png also photographs the demo after the press.
 set -eu
@@ -218,9 +218,20 @@ step "zq-programmer-demo.exe on the private X server"
 title="ZQ_Programmer_V1.20A (demo)"
 demo_work="$scratch/demo-work"
 mkdir -p "$demo_work"
-run "$build/zq-programmer-demo.exe" --workdir "Z:$demo_work" >"$scratch/demo.out" 2>&1 &
-demo_pid=$!
-if run "$driver" wait "$title" 30 >"$scratch/geometry"; then
+# Starts the demo in $demo_work, its output in FILE; true once its window is shown.
+start_demo() { # FILE
+    run "$build/zq-programmer-demo.exe" --workdir "Z:$demo_work" >"$1" 2>&1 &
+    demo_pid=$!
+    run "$driver" wait "$title" 30 >"$scratch/geometry"
+}
+# Closes the demo's window; it must exit with 0.
+close_demo() { # WHICH ("" for the first start)
+    run "$driver" close "$title" || fail "closing the demo$1"
+    wait "$demo_pid" && status=0 || status=$?
+    demo_pid=""
+    [ "$status" -eq 0 ] || fail "the demo$1 exited with $status"
+}
+if start_demo "$scratch/demo.out"; then
     geometry=$(tr -d '\r' <"$scratch/geometry")
     echo "window client area at $geometry"
     sleep 2 # the first search lists the boards after a second
@@ -240,16 +251,20 @@ if run "$driver" wait "$title" 30 >"$scratch/geometry"; then
         "Connection for normal work"; do
         expect_line "$scratch/demo-log.txt" "$line"
     done
-    run "$driver" close "$title" || fail "closing the demo"
-    wait "$demo_pid" && status=0 || status=$?
-    demo_pid=""
-    [ "$status" -eq 0 ] || fail "the demo exited with $status"
+    close_demo ""
     # The demo sets line 1 to UPBOOT:1 when it starts; the window writes UPBOOT:0 when it goes.
     if [ -f "$demo_work/config.ini" ]; then
         [ "$(head -n 1 "$demo_work/config.ini" | tr -d '\r')" = "UPBOOT:0" ] ||
             fail "config.ini was not rewritten when the window closed"
     else
         fail "no config.ini in the demo's working folder"
+    fi
+    # A second start in the same folder rewrites the config.ini the first one left.
+    if start_demo "$scratch/demo-again.out"; then
+        close_demo " (second start)"
+    else
+        fail "the demo window did not appear at its second start"
+        sed 's/^/    /' "$scratch/demo-again.out" >&2
     fi
 else
     fail "the demo window did not appear"
