@@ -21,6 +21,11 @@
 #include <optional>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
+
 namespace zq::cli
 {
 
@@ -42,17 +47,53 @@ extern "C" void countSignal(int number)
     std::signal(number, countSignal); // where a handler is reset when it runs
 }
 
+std::atomic<qint64> gangParent{0}; // 0: not one of a gang's
+
+// The parent's end sends SIGTERM. Had it ended before that was asked for, no signal would come:
+// this process has another parent already, and that counts as the signal.
+void followGangParent()
+{
+    bool ok = false;
+    const qint64 parent = qEnvironmentVariable(kGangParentVariable).toLongLong(&ok);
+    qunsetenv(kGangParentVariable);
+    if (!ok || parent <= 0)
+        return;
+    gangParent = parent;
+#if defined(__linux__)
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (gangParentGone())
+        received.fetch_add(1);
+#endif
+}
+
 } // namespace
 
 void installInterruptHandlers()
 {
     std::signal(SIGINT, countSignal);
     std::signal(SIGTERM, countSignal);
+    followGangParent();
 }
 
 int interruptCount()
 {
     return received.load();
+}
+
+void ignoreBrokenPipes()
+{
+#if !defined(_WIN32)
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
+bool gangParentGone()
+{
+#if defined(__linux__)
+    return gangParent != 0 && qint64(::getppid()) != gangParent;
+#else
+    return false;
+#endif
 }
 
 namespace

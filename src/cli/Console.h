@@ -20,11 +20,23 @@ namespace zq::cli
 // Ctrl-C (SIGINT) and SIGTERM are counted instead of ending the process at once: the operation
 // stops after the frame in flight (its waits end when the front end says stop), the log and the
 // emulated board's state are completed, and zqprog exits 130. A third signal ends the process
-// the default way, for a run that will not stop.
+// the default way, for a run that will not stop. A zqprog that a gang (--all) started for one
+// board takes its parent's end, however it came, as a SIGTERM (see gangParentGone).
 void installInterruptHandlers();
 
 // How many signals have come so far.
 int interruptCount();
+
+// A write to a pipe nobody reads any more (a console or a gang that has gone) fails instead of
+// ending the process, so the run still completes its record and the board's state.
+void ignoreBrokenPipes();
+
+// The gang's parent names itself to each board's zqprog in this variable (its process id).
+inline constexpr char kGangParentVariable[] = "ZQPROG_GANG_PARENT";
+
+// This zqprog works one board of a gang whose parent has ended: nobody watches it any more.
+// Always false on Windows, where the parent's job object ends its children with it.
+bool gangParentGone();
 
 } // namespace zq::cli
 

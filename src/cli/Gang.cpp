@@ -19,6 +19,13 @@
 #include <memory>
 #include <vector>
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace zq::cli
 {
 
@@ -96,6 +103,57 @@ QString gather(const Options &options, std::vector<Member> &members, int *exitCo
     return QString();
 }
 
+// The boards' zqprogs do not outlive this one, however it ends. On Linux each follows its parent
+// itself (installInterruptHandlers), told who that is by kGangParentVariable, and stops as on
+// SIGTERM. On Windows they are put in a job that the system ends, killing them, when its last
+// handle, this process's, is closed.
+class ChildrenJob
+{
+public:
+#if defined(_WIN32)
+    ChildrenJob() : job_(CreateJobObjectW(nullptr, nullptr))
+    {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (job_)
+            SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits,
+                                    sizeof(limits));
+    }
+    ~ChildrenJob()
+    {
+        if (job_)
+            CloseHandle(job_);
+    }
+    ChildrenJob(const ChildrenJob &) = delete;
+    ChildrenJob &operator=(const ChildrenJob &) = delete;
+
+    void add(qint64 processId) const
+    {
+        const HANDLE process = processId > 0 ? OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE,
+                                                           FALSE, DWORD(processId))
+                                             : nullptr; // 0: it did not start
+        if (!process)
+            return;
+        if (job_)
+            AssignProcessToJobObject(job_, process);
+        CloseHandle(process);
+    }
+
+private:
+    HANDLE job_;
+#else
+    void add(qint64) const {}
+#endif
+};
+
+QProcessEnvironment childEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kGangParentVariable),
+                       QString::number(QCoreApplication::applicationPid()));
+    return environment;
+}
+
 QString compact(const QJsonObject &object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -141,8 +199,10 @@ private:
                          });
         member.clock.start();
         ++running_;
+        process->setProcessEnvironment(environment_);
         process->start(QCoreApplication::applicationFilePath(),
                        childArguments(options_, member.selector));
+        job_.add(process->processId());
     }
 
     void readOutput(Member &member)
@@ -256,6 +316,8 @@ private:
 
     const Options &options_;
     std::vector<Member> &members_;
+    const QProcessEnvironment environment_ = childEnvironment();
+    ChildrenJob job_;
     QEventLoop loop_;
     int running_ = 0;
     int forwarded_ = 0;
@@ -266,13 +328,22 @@ QJsonValue orNull(const QJsonValue &value)
     return value.isUndefined() ? QJsonValue() : value;
 }
 
+// The image a board's zqprog read, as its result names it: "0x1A2B3C4D", or "-" when it did not
+// get that far.
+QString crcText(const QJsonValue &crc)
+{
+    return crc.isDouble() ? toHexText(uint32_t(crc.toDouble()), 8) : QStringLiteral("-");
+}
+
 // The table a line engineer reads, and the same for a program.
 void summarize(const std::vector<Member> &members, CommandResult &result)
 {
-    result.summary << QStringLiteral("board       result       code  seconds  programmer");
+    result.summary << QStringLiteral(
+        "board       result       code  seconds  crc         programmer");
     QJsonArray rows;
     for (const Member &member : members) {
         const QJsonValue code = member.result.value(QStringLiteral("code"));
+        const QJsonValue crc = member.result.value(QStringLiteral("crc"));
         result.summary
             << member.tag.leftJustified(11) + QLatin1Char(' ') + member.verdict.leftJustified(11) +
                    QLatin1Char(' ') +
@@ -280,12 +351,14 @@ void summarize(const std::vector<Member> &members, CommandResult &result)
                        .rightJustified(5) +
                    QLatin1Char(' ') +
                    QString::number(double(member.durationMs) / 1000.0, 'f', 2).rightJustified(8) +
-                   QStringLiteral("  ") + member.where;
+                   QStringLiteral("  ") + crcText(crc).leftJustified(10) + QStringLiteral("  ") +
+                   member.where;
         rows.append(QJsonObject{
             {QStringLiteral("board"), orNull(member.result.value(QStringLiteral("board")))},
             {QStringLiteral("programmer"), member.where},
             {QStringLiteral("result"), member.verdict},
             {QStringLiteral("code"), orNull(code)},
+            {QStringLiteral("crc"), orNull(crc)},
             {QStringLiteral("exit"), member.exitCode},
             {QStringLiteral("error"), orNull(member.result.value(QStringLiteral("error")))},
             {QStringLiteral("durationMs"), member.durationMs}});

@@ -44,7 +44,8 @@ which need no quoting (a device path holds '&': quote it).
 
 download, check, program and verify take --all: the operation runs on every programmer
 found at once, each line tagged with the board's id, then a summary (board, result, code,
-seconds); a board that is not ready (cannot be opened, or not in normal work) fails.
+seconds, the image's CRC); a board that is not ready (cannot be opened, or not in normal work)
+fails. The boards' zqprogs stop with it, however it ends.
 
 Ctrl-C or SIGTERM stops the operation after the frame in flight (exit 130); during
 update-boot the first Ctrl-C is refused.

@@ -1,9 +1,9 @@
 #include "cli/Output.h"
 
+#include "config/RegularFile.h"
 #include "frontend/NumberText.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QString>
@@ -15,6 +15,10 @@
 #define ZQ_ISATTY _isatty
 #define ZQ_FILENO _fileno
 #else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #define ZQ_ISATTY isatty
 #define ZQ_FILENO fileno
@@ -318,19 +322,70 @@ QString shellCommandLine(const QStringList &arguments)
     return words.join(QLatin1Char(' '));
 }
 
+namespace
+{
+
+// The log is a regular file (made when missing) or a FIFO that something reads; anything else is
+// refused before it is opened, by what it is. Empty when the path may be opened.
+QString logFileTypeProblem(const QString &path)
+{
+    const config::FileType type = config::fileTypeOf(path);
+    if (type == config::FileType::Missing || type == config::FileType::Regular ||
+        type == config::FileType::Fifo)
+        return QString();
+    return config::fileTypeText(type) + QStringLiteral(", not a regular file or a FIFO");
+}
+
+#if defined(_WIN32)
+QString openLogFile(QFile &file, const QString &path)
+{
+    file.setFileName(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append) ? QString() : file.errorString();
+}
+#else
+// O_NONBLOCK: a FIFO with no reader is refused at once (ENXIO) instead of waiting for one, and
+// what has taken the file's place since it was looked at is told by fstat before a line is
+// written. A FIFO has no end to seek to; the file is appended to.
+QString openLogFile(QFile &file, const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == ENXIO ? config::fileTypeText(config::FileType::Fifo) +
+                                    QStringLiteral(" with no reader")
+                              : QString::fromLocal8Bit(std::strerror(errno));
+    struct stat status {
+    };
+    const bool known = ::fstat(fd, &status) == 0;
+    const bool fifo = known && S_ISFIFO(status.st_mode);
+    if (!fifo && !(known && S_ISREG(status.st_mode))) {
+        ::close(fd);
+        return QStringLiteral("is not a regular file or a FIFO");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const QIODevice::OpenMode mode =
+        fifo ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append;
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return file.errorString();
+    }
+    return QString();
+}
+#endif
+
+} // namespace
+
 std::unique_ptr<Output> LogFileOutput::open(const QString &path, std::unique_ptr<Output> console,
                                             const QStringList &arguments, QString *error)
 {
     std::unique_ptr<LogFileOutput> output(new LogFileOutput(std::move(console), arguments));
-    output->file_.setFileName(path);
-    // A device or a pipe has no end to append at.
-    const QFileInfo info(path);
-    const QIODevice::OpenMode mode = !info.exists() || info.isFile()
-                                         ? QIODevice::WriteOnly | QIODevice::Append
-                                         : QIODevice::WriteOnly;
-    if (!output->file_.open(mode)) {
-        *error = QStringLiteral("cannot open the log file ") + path + QStringLiteral(": ") +
-                 output->file_.errorString();
+    output->path_ = path;
+    QString problem = logFileTypeProblem(path);
+    if (problem.isEmpty())
+        problem = openLogFile(output->file_, path);
+    if (!problem.isEmpty()) {
+        *error =
+            QStringLiteral("cannot open the log file ") + path + QStringLiteral(": ") + problem;
         return nullptr;
     }
     return output;
@@ -390,8 +445,8 @@ void LogFileOutput::result(const CommandResult &result)
         return;
     }
     CommandResult failed = result;
-    const QString error = QStringLiteral("cannot write the log file ") + file_.fileName() +
-                          QStringLiteral(": ") + writeError_;
+    const QString error =
+        QStringLiteral("cannot write the log file ") + path_ + QStringLiteral(": ") + writeError_;
     failed.error = failed.error.isEmpty() ? error : failed.error + QStringLiteral("; ") + error;
     failed.exitCode = finalExit(failed.exitCode);
     console_->result(failed);

@@ -178,7 +178,9 @@ QJsonObject versionObject();
 class LogFileOutput : public Output
 {
 public:
-    // Null, with the reason, when the file cannot be opened for appending.
+    // Null, with the reason, when the file cannot be opened for appending. The log is a regular
+    // file (made when missing; a link to one is written through) or a FIFO with a reader; a FIFO
+    // with none, a folder, a device or a socket is refused at once, never waited on.
     static std::unique_ptr<Output> open(const QString &path, std::unique_ptr<Output> console,
                                         const QStringList &arguments, QString *error);
 
@@ -197,6 +199,7 @@ private:
 
     std::unique_ptr<Output> console_;
     QStringList arguments_;
+    QString path_;
     QFile file_;
     QString tag_;
     bool headerWritten_ = false;

@@ -44,6 +44,42 @@ std::unique_ptr<Output> makeOutput(const Options &options, QString *error)
     return LogFileOutput::open(options.logFile, std::move(console), options.arguments, error);
 }
 
+// What the operation says goes to the record while someone watches it. A gang's zqprog whose
+// parent has ended stops after the frame in flight, and its operation's lines on the way out
+// are not kept: the shared log gets only its closing lines (markInterrupted and the result).
+class WatchedOutput : public Output
+{
+public:
+    explicit WatchedOutput(Output &record) : record_(record) {}
+
+    void log(const QString &line) override
+    {
+        if (!gangParentGone())
+            record_.log(line);
+    }
+    void progress(int percent, Phase phase) override
+    {
+        if (!gangParentGone())
+            record_.progress(percent, phase);
+    }
+    void message(const QString &title, const QString &text) override
+    {
+        if (!gangParentGone())
+            record_.message(title, text);
+    }
+    void note(const QString &text) override
+    {
+        if (!gangParentGone())
+            record_.note(text);
+    }
+    void identified(const CommandResult &run) override { record_.identified(run); }
+    void result(const CommandResult &result) override { record_.result(result); }
+    int finalExit(int exitCode) const override { return record_.finalExit(exitCode); }
+
+private:
+    Output &record_;
+};
+
 int signalsAllowed(const Options &options)
 {
     return options.command == Command::UpdateBoot ? 1 : 0;
@@ -104,6 +140,7 @@ void showDeveloperLog()
 
 int runZqprog(const QStringList &arguments)
 {
+    ignoreBrokenPipes();
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     if (!parsed.error.isEmpty())
         return usageError(parsed.error, asksForJson(arguments));
@@ -122,7 +159,8 @@ int runZqprog(const QStringList &arguments)
     installInterruptHandlers();
     QElapsedTimer clock;
     clock.start();
-    CommandResult result = runCommand(parsed.options, *output);
+    WatchedOutput watched(*output);
+    CommandResult result = runCommand(parsed.options, watched);
     markInterrupted(parsed.options, result, *output);
     result.durationMs = clock.elapsed();
     output->result(result);

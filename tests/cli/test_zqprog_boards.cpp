@@ -131,10 +131,11 @@ private slots:
         QCOMPARE(table.size(), 5);
         const QStringList verdicts{"ok 0", "failed -5", "ok 0", "not ready -"};
         for (int k = 1; k <= 4; ++k) {
-            // board, result, code, seconds, the programmer's state folder
+            // board, result, code, seconds, the image's CRC, the programmer's state folder
             const QStringList words = table.at(k).split(' ', Qt::SkipEmptyParts);
             QCOMPARE(words.first(), idOf(k));
-            QCOMPARE(words.mid(1, words.size() - 3).join(' '), verdicts.at(k - 1));
+            QCOMPARE(words.mid(1, words.size() - 4).join(' '), verdicts.at(k - 1));
+            QCOMPARE(words.at(words.size() - 2), crcText(WorkFolder::codeImage()));
             QCOMPARE(words.last(), work.path("b" + QString::number(k)));
         }
         QVERIFY2(run.err.contains("zqprog: 2 of 4 programmers did not succeed"),
@@ -168,8 +169,11 @@ private slots:
         QVERIFY(summary.value("board").isNull());
         const QJsonArray rows = summary.value("summary").toArray();
         QCOMPARE(rows.size(), 3);
-        for (const QJsonValue &row : rows)
+        for (const QJsonValue &row : rows) {
             QCOMPARE(row.toObject().value("result").toString(), QString("ok"));
+            QCOMPARE(zq::toHexText(uint32_t(row.toObject().value("crc").toDouble()), 8),
+                     crcText(WorkFolder::codeImage()));
+        }
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/types.h>
 
@@ -13,15 +14,50 @@ namespace
 {
 
 // 16 blocks, each reply slowed down, so a run lasts seconds and a signal meets it mid-way.
-QByteArray slowImage()
+QByteArray slowImage(int blocks = 16)
 {
     QByteArray image = WorkFolder::codeImage();
-    return image + QByteArray(16 * 4096 - image.size(), '\xA5');
+    return image + QByteArray(blocks * 4096 - image.size(), '\xA5');
 }
 
 void slowBoardDown(const WorkFolder &work)
 {
     writeAll(work.board() + "/faults.ini", "latency * every 100\n");
+}
+
+// Two slow boards in the state folders "b1" and "b2", as --emulated options, for --all.
+QStringList slowGang(const WorkFolder &work)
+{
+    QStringList boards;
+    for (const QString name : {"b1", "b2"}) {
+        QDir(work.folder.path()).mkpath(name);
+        writeAll(work.path(name + "/faults.ini"), "latency * every 100\n");
+        boards << "--emulated=" + work.path(name);
+    }
+    return boards;
+}
+
+// A process's state and parent, from /proc; nothing once it is gone.
+QStringList stateAndParent(const QString &pid)
+{
+    const QString stat = QString::fromUtf8(readAll("/proc/" + pid + "/stat"));
+    return stat.mid(stat.lastIndexOf(')') + 2).split(' ', Qt::SkipEmptyParts).mid(0, 2);
+}
+
+QStringList childrenOf(qint64 parent)
+{
+    QStringList children;
+    for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs))
+        if (stateAndParent(pid).value(1) == QString::number(parent))
+            children << pid;
+    return children;
+}
+
+// Reaped, or a zombie left to a parent that does not reap (a container's first process).
+bool allGone(const QStringList &pids)
+{
+    return std::all_of(pids.begin(), pids.end(),
+                       [](const QString &pid) { return stateAndParent(pid).value(0, "Z") == "Z"; });
 }
 
 // A zqprog left running, with its stdout read as it comes.
@@ -138,14 +174,8 @@ private slots:
     {
         WorkFolder work;
         writeAll(work.path("big.bin"), slowImage());
-        QStringList boards;
-        for (const QString name : {"b1", "b2"}) {
-            QDir(work.folder.path()).mkpath(name);
-            writeAll(work.path(name + "/faults.ini"), "latency * every 100\n");
-            boards << "--emulated=" + work.path(name);
-        }
         RunningZqprog running(
-            work, boards + QStringList{"download", "big.bin", "--mcu", "ZQ318", "--all"});
+            work, slowGang(work) + QStringList{"download", "big.bin", "--mcu", "ZQ318", "--all"});
         QVERIFY(running.waitFor(QRegularExpression("\\[0x00012345\\] Start to download")));
         QVERIFY(running.waitFor(QRegularExpression("\\[0x00012346\\] Start to download")));
         running.signal(SIGINT);
@@ -155,6 +185,47 @@ private slots:
             QVERIFY2(run.out.contains("[" + id + "] interrupted"), qPrintable(run.out.join('\n')));
             QVERIFY(!run.out.filter(QRegularExpression("^" + id + " +interrupted ")).isEmpty());
         }
+    }
+
+    // However the gang's zqprog ends, its boards' zqprogs stop after their frame in flight, keep
+    // the board's state and close their records; nothing of their operations comes after.
+    void aGangStopsWhenItsParentIsKilled()
+    {
+        WorkFolder work;
+        const QByteArray image = slowImage(48); // seconds longer than the 2 s allowed to stop
+        writeAll(work.path("big.bin"), image);
+        RunningZqprog running(work, slowGang(work) + QStringList{"--all", "--json", "--log",
+                                                                 "runs.log", "download", "big.bin",
+                                                                 "--mcu", "ZQ318"});
+        for (const char *board : {"74565", "74566"})
+            QVERIFY(running.waitFor(QRegularExpression(
+                QString("\"board\":") + board + ",\"kind\":\"progress\",\"percent\":[1-9]")));
+        const QStringList children = childrenOf(running.process.processId());
+        QCOMPARE(children.size(), 2);
+        running.signal(SIGKILL);
+        QElapsedTimer clock;
+        clock.start();
+        while (!allGone(children) && !clock.hasExpired(2000))
+            QThread::msleep(20);
+        QVERIFY(allGone(children));
+
+        for (const QString name : {"b1", "b2"}) {
+            const QByteArray flash = readAll(work.path(name + "/spi-flash.bin"));
+            QVERIFY2(flash.size() > 0x10000 && flash.size() < 0x10000 + image.size(),
+                     qPrintable(name));
+            QCOMPARE(flash.mid(0x10000), image.left(flash.size() - 0x10000));
+        }
+        // Each board's last lines close its record, and none of its operation's come after.
+        const QStringList log =
+            QString::fromUtf8(readAll(work.path("runs.log"))).split('\n', Qt::SkipEmptyParts);
+        const QStringList closing = log.mid(log.indexOf(QRegularExpression(".*\\] interrupted$")));
+        QCOMPARE(closing.size(), 4);
+        for (const QString id : {"0x00012345", "0x00012346"})
+            QVERIFY(QRegularExpression("\\[" + id + "\\] interrupted\\|.*\\[" + id +
+                                       "\\] zqprog: download ended, exit 130")
+                        .match(closing.join('|'))
+                        .hasMatch());
+        QVERIFY(log.filter("Download to the programmer flash is").isEmpty());
     }
 
     void theFirstCtrlCDuringABootUpdateIsRefused()

@@ -5,6 +5,11 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using namespace zq::test;
 
 namespace
@@ -82,15 +87,59 @@ private slots:
             QVERIFY2(verbose.err.contains(expected), qPrintable(verbose.err));
     }
 
+    // A full disk, as a file size limit of nothing (its signal ignored, so the write fails).
     void aLogFileThatCannotBeWrittenFailsTheRun()
     {
-        if (!QFileInfo::exists("/dev/full"))
-            QSKIP("no /dev/full here");
         WorkFolder work;
-        const ZqprogRun run = work.run({work.emulated(), "--log", "/dev/full", "info"});
+        const ZqprogRun run = work.run({"-c", "ulimit -f 0; trap '' XFSZ; exec \"$0\" \"$@\"",
+                                        ZQPROG_PATH, "--emulated", "--log", "runs.log", "info"},
+                                       "/bin/sh");
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("zqprog: cannot write the log file /dev/full"),
+        QVERIFY2(run.err.contains("zqprog: cannot write the log file runs.log: "),
                  qPrintable(run.err));
+    }
+
+    void theLogIsARegularFileOrAFifoWithAReader_data()
+    {
+        QTest::addColumn<QString>("made"); // what runs.log is
+        QTest::addColumn<QString>("refusal");
+        const QString noReader = "is a FIFO with no reader";
+        QTest::newRow("a FIFO with a reader") << "fifo, read" << QString();
+        QTest::newRow("a FIFO with no reader") << "fifo" << noReader;
+        QTest::newRow("a link to a FIFO with no reader") << "link to fifo" << noReader;
+        QTest::newRow("a link to a device node")
+            << "link to device"
+            << "is a character device, not a regular file or a FIFO";
+    }
+
+    // Refused at once, never waited on: a FIFO's open must not wait for a reader.
+    void theLogIsARegularFileOrAFifoWithAReader()
+    {
+        QFETCH(QString, made);
+        QFETCH(QString, refusal);
+        WorkFolder work;
+        const QString node = work.path(made.contains("link") ? "node" : "runs.log");
+        const QByteArray name = QFile::encodeName(node);
+        if (made.contains("device") && ::geteuid() != 0)
+            QSKIP("making a device node takes root");
+        QVERIFY(made.contains("device")
+                    ? ::mknod(name.constData(), S_IFCHR | 0600, makedev(1, 3)) == 0
+                    : ::mkfifo(name.constData(), 0600) == 0);
+        QVERIFY(!made.contains("link") || QFile::link(node, work.path("runs.log")));
+        QFile reader;
+        QVERIFY(!made.contains("read") ||
+                reader.open(::open(name.constData(), O_RDONLY | O_NONBLOCK), QIODevice::ReadOnly,
+                            QFileDevice::AutoCloseHandle));
+        QElapsedTimer clock;
+        clock.start();
+        const ZqprogRun run = work.run({work.emulated(), "--log", "runs.log", "info"});
+        QVERIFY(clock.elapsed() < 10000);
+        QVERIFY2(run.exitCode == (refusal.isEmpty() ? 0 : 2), qPrintable(run.err));
+        QVERIFY2(run.err.startsWith("zqprog: cannot open the log file runs.log: " + refusal) ==
+                     !refusal.isEmpty(),
+                 qPrintable(run.err));
+        QCOMPARE(reader.isOpen() && reader.read(4096).contains("] zqprog: board: 0x00012345 at"),
+                 refusal.isEmpty());
     }
 
     // The run step's failure ends in the window's "OK" verdict; zqprog's exit says otherwise.
