@@ -26,7 +26,7 @@ class Discard : public Output
 {
 public:
     void log(const QString &) override {}
-    void progress(int, Phase) override {}
+    void progress(int, Stage) override {}
     void message(const QString &, const QString &) override {}
     void note(const QString &) override {}
     void result(const CommandResult &) override {}

@@ -187,23 +187,18 @@ ConsoleFrontEnd::ConsoleFrontEnd(Output &output, const Options &options)
     : output_(output), file_(options.file), mcuTypeIndex_(options.mcuTypeIndex),
       swdSpeedIndex_(options.swdSpeedIndex), powerOff_(!options.keepPower),
       programNumber_(options.programNumber), showProgress_(!options.noProgress),
-      phase_(options.command == Command::Check ? Phase::Check : Phase::Write),
-      signalsAllowed_(options.command == Command::UpdateBoot ? 1 : 0)
+      phase_(Stage::Write), signalsAllowed_(options.command == Command::UpdateBoot ? 1 : 0)
 {
 }
 
-// The operations restart the bar for each stage; the log line that ends a stage says which
-// comes next.
 void ConsoleFrontEnd::appendLog(const QString &line)
 {
-    if (line == QLatin1String("Download end!") || line == QLatin1String("Program end!") ||
-        line == QLatin1String("Write EFlash end!"))
-        phase_ = Phase::Check;
-    else if (line == QLatin1String("Save message to flash"))
-        phase_ = Phase::Message;
-    else if (line == QLatin1String("Target run fail..."))
-        targetRunFailed_ = true;
     output_.log(line);
+}
+
+void ConsoleFrontEnd::beginStage(Stage stage)
+{
+    phase_ = stage;
 }
 
 // A stream cannot take back what it printed; the lines before a clear simply stay above.

@@ -78,12 +78,11 @@ public:
     bool updateBootEnabled() const { return updateBoot_; }
     // The code file's summary as the window's label shows it; empty until a file was read.
     QString codeSummary() const { return codeSummary_; }
-    // The run step logged "Target run fail...": the target was written but does not run.
-    bool targetRunFailed() const { return targetRunFailed_; }
 
     void appendLog(const QString &line) override;
     void clearLog() override;
     void setProgress(int percent) override;
+    void beginStage(Stage stage) override;
     void showCriticalMessage(const QString &text) override;
     void showErrorMessage(const QString &text) override;
     void setOperationButtonsEnabled(bool enable) override;
@@ -115,8 +114,7 @@ private:
     bool updateApp_ = false;
     bool updateBoot_ = false;
     bool showProgress_;
-    Phase phase_;
-    bool targetRunFailed_ = false;
+    Stage phase_;
     int signalsAllowed_; // signals that do not stop the operation
     int signalsWarned_ = 0;
 };

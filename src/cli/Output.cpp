@@ -44,14 +44,14 @@ bool isTerminal(std::FILE *stream)
     return ZQ_ISATTY(ZQ_FILENO(stream)) != 0;
 }
 
-QString phaseName(Phase phase)
+QString phaseName(Stage phase)
 {
     switch (phase) {
-    case Phase::Write:
+    case Stage::Write:
         return QStringLiteral("write");
-    case Phase::Check:
+    case Stage::Check:
         return QStringLiteral("check");
-    case Phase::Message:
+    case Stage::Message:
         return QStringLiteral("message");
     }
     return QString();
@@ -126,7 +126,7 @@ void TextOutput::log(const QString &line)
 }
 
 // The phase is the log's business: its lines before each restart of the bar say what comes.
-void TextOutput::progress(int percent, Phase)
+void TextOutput::progress(int percent, Stage)
 {
     progress_.show(percent);
 }
@@ -208,7 +208,7 @@ void JsonOutput::log(const QString &line)
                    {QStringLiteral("text"), line}});
 }
 
-void JsonOutput::progress(int percent, Phase phase)
+void JsonOutput::progress(int percent, Stage phase)
 {
     if (percent == lastPercent_ && phase == lastPhase_)
         return;
@@ -402,7 +402,7 @@ void LogFileOutput::log(const QString &line)
     console_->log(line);
 }
 
-void LogFileOutput::progress(int percent, Phase phase)
+void LogFileOutput::progress(int percent, Stage phase)
 {
     console_->progress(percent, phase);
 }

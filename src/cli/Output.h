@@ -3,6 +3,8 @@
 // Where a run's lines go: the console as text (with its progress bar) or as JSON lines, the
 // log file that records every run, and zqprog's version as both name it.
 
+#include "frontend/FrontEnd.h"
+
 #include <QFile>
 #include <QJsonObject>
 #include <QList>
@@ -54,9 +56,10 @@ struct CommandResult {
     qint64 durationMs = 0;
 };
 
-// The stage a progress value belongs to: the operations restart their bar at 0 for each.
-enum class Phase { Write, Check, Message };
-QString phaseName(Phase phase);
+// The stage a progress value belongs to, as the operations announce it ("write", "check",
+// "message"): they restart their bar at 0 for each.
+using Stage = FrontEnd::Stage;
+QString phaseName(Stage stage);
 
 // Where a run's lines go: the console as text or as JSON lines, and optionally a log file too.
 class Output
@@ -65,7 +68,7 @@ public:
     virtual ~Output() = default;
     // A line of the operation's log, as the window's log panel shows it.
     virtual void log(const QString &line) = 0;
-    virtual void progress(int percent, Phase phase) = 0;
+    virtual void progress(int percent, Stage phase) = 0;
     // What the window shows in a message box; title "Message" or "Error".
     virtual void message(const QString &title, const QString &text) = 0;
     // zqprog's own remarks while it works (waiting for a programmer to come back).
@@ -110,7 +113,7 @@ public:
     TextOutput();
 
     void log(const QString &line) override;
-    void progress(int percent, Phase phase) override;
+    void progress(int percent, Stage phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
     void result(const CommandResult &result) override;
@@ -135,7 +138,7 @@ class JsonOutput : public Output
 {
 public:
     void log(const QString &line) override;
-    void progress(int percent, Phase phase) override;
+    void progress(int percent, Stage phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
     void identified(const CommandResult &run) override { board_ = run.boardId; }
@@ -148,7 +151,7 @@ private:
 
     std::optional<uint32_t> board_;
     int lastPercent_ = -1;
-    Phase lastPhase_ = Phase::Write;
+    Stage lastPhase_ = Stage::Write;
 };
 
 // The result line's object (also what the tests read back).
@@ -185,7 +188,7 @@ public:
                                         const QStringList &arguments, QString *error);
 
     void log(const QString &line) override;
-    void progress(int percent, Phase phase) override;
+    void progress(int percent, Stage phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
     void identified(const CommandResult &run) override;

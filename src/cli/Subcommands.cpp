@@ -353,7 +353,10 @@ CommandResult operate(CommandResult result, ConsoleSession &console, const Conso
     const QString path = console.device().devicePath();
     const QStringList before = console.transport().findProgrammers();
     result.code = runOperation(command, session);
-    const int mcuType = buttons.mcuTypeIndex();
+    // The target the board found, else the one the user named (a download's).
+    const uint32_t found = session.commands.lastTargetId();
+    const int mcuType =
+        found != protocol::kNoTargetId ? protocol::indexForTargetId(found) : buttons.mcuTypeIndex();
     if (!isUpdate(command) && mcuType >= 1 && mcuType < protocol::kMcuTypeCount)
         result.targetId = protocol::targetIdForIndex(mcuType);
     if (*result.code != 0)
@@ -361,7 +364,7 @@ CommandResult operate(CommandResult result, ConsoleSession &console, const Conso
                       commandName(command) + QStringLiteral(" failed, result code ") +
                           QString::number(*result.code));
     // The window ends this with "Program target is OK!!!!!!"; a line must not take the unit.
-    if (command == Command::Program && buttons.targetRunFailed())
+    if (command == Command::Program && session.commands.lastRunFailed())
         return failed(result, OperationFailed,
                       QStringLiteral("the image is written and checked, but the target did not "
                                      "run (\"Target run fail...\")"));

@@ -57,7 +57,7 @@ public:
         if (!gangParentGone())
             record_.log(line);
     }
-    void progress(int percent, Phase phase) override
+    void progress(int percent, Stage phase) override
     {
         if (!gangParentGone())
             record_.progress(percent, phase);

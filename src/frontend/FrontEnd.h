@@ -24,6 +24,11 @@ public:
     // Progress bar, 0 to 100.
     virtual void setProgress(int percent) = 0;
 
+    // The stages of a long operation, each announced as it begins (the progress starts again
+    // with each): the blocks written, the board's check of what it got, the message block.
+    enum class Stage { Write, Check, Message };
+    virtual void beginStage(Stage) {}
+
     // Modal boxes; they return when the user has closed them. "Message" is the usual title;
     // choosing a code file reports an unreadable file under the title "Error".
     virtual void showCriticalMessage(const QString &text) = 0;

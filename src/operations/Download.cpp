@@ -161,6 +161,7 @@ int downloadImage(Session &session, const QByteArray &mcuCodeBuffer)
 {
     FrontEnd &frontEnd = session.frontEnd;
     frontEnd.clearLog();
+    frontEnd.beginStage(FrontEnd::Stage::Write);
     frontEnd.setProgress(0);
     logTimestamp(frontEnd);
     frontEnd.appendLog(QStringLiteral("Start to download ..."));
@@ -169,6 +170,7 @@ int downloadImage(Session &session, const QByteArray &mcuCodeBuffer)
         return written;
     frontEnd.setProgress(99);
     frontEnd.appendLog(QStringLiteral("Download end!"));
+    frontEnd.beginStage(FrontEnd::Stage::Check);
     logTimestamp(frontEnd);
     const ProgrammerState &state = session.state;
     if (session.commands.CMD_CHECK_SPIFLASH(state.mcuCodeCrc, state.codeFlashAddress,
@@ -176,6 +178,7 @@ int downloadImage(Session &session, const QByteArray &mcuCodeBuffer)
         return download::CheckFailed;
     frontEnd.appendLog(QStringLiteral("Check crc pass."));
     frontEnd.appendLog(QStringLiteral("Save message to flash"));
+    frontEnd.beginStage(FrontEnd::Stage::Message);
     const int saved = saveMessageBlock(session);
     if (saved != 0)
         return saved;
@@ -225,6 +228,7 @@ int checkSpiFlash(Session &session)
         // nothing.
         if (refuseShortImage(session.frontEnd, state.mcuCodeLength))
             return int(flashCheck::ShortImage);
+        session.frontEnd.beginStage(FrontEnd::Stage::Check);
         return session.commands.CMD_CHECK_SPIFLASH(state.mcuCodeCrc, state.codeFlashAddress,
                                                    uint32_t(state.mcuCodeLength));
     });

@@ -41,8 +41,7 @@ int connectTarget(Session &session)
         return program::InitOrRunFailed;
     }
     frontEnd.appendLog(QStringLiteral("Init ready..."));
-    // The init has just selected the type the target reported.
-    const int type = frontEnd.mcuTypeIndex();
+    const int type = protocol::indexForTargetId(session.commands.lastTargetId());
     return type >= 1 && type < protocol::kMcuTypeCount ? 0 : program::UnknownTarget;
 }
 
@@ -79,6 +78,7 @@ int programTarget(Session &session, const QByteArray &mcuCodeBuffer)
         return program::ShortImage;
     }
     frontEnd.clearLog();
+    frontEnd.beginStage(FrontEnd::Stage::Write);
     frontEnd.setProgress(0);
     const int connected = connectTarget(session);
     if (connected != 0)
@@ -89,6 +89,7 @@ int programTarget(Session &session, const QByteArray &mcuCodeBuffer)
     if (written != 0)
         return written;
     frontEnd.appendLog(QStringLiteral("Program end!"));
+    frontEnd.beginStage(FrontEnd::Stage::Check);
     logTimestamp(frontEnd);
     return checkAndRun(session, uint32_t(mcuCodeBuffer.size()));
 }

@@ -212,6 +212,7 @@ int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer)
     if (refuseOversizedUpdate(frontEnd, updateBuffer.size()))
         return update::TooLarge;
     frontEnd.clearLog();
+    frontEnd.beginStage(FrontEnd::Stage::Write);
     frontEnd.setProgress(0);
     logTimestamp(frontEnd);
     frontEnd.appendLog(QStringLiteral("Program flash.."));
@@ -219,6 +220,7 @@ int updateEmbeddedFlash(Session &session, const QByteArray &updateBuffer)
     if (written != 0)
         return written;
     frontEnd.appendLog(QStringLiteral("Write EFlash end!"));
+    frontEnd.beginStage(FrontEnd::Stage::Check);
     logTimestamp(frontEnd);
     if (session.commands.CMD_CHECK_EFLASH(session.state.updateCrc, 0,
                                           uint32_t(updateBuffer.size())) != protocol::Ok) {

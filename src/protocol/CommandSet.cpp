@@ -71,24 +71,25 @@ uint8_t speedByte(int listIndex)
     return uint8_t(std::clamp(listIndex, 0, 2));
 }
 
-// SWD init reply: target id in bytes 3..6, status in byte 7.
-int reportInit(const uint8_t *reply, FrontEnd &frontEnd)
+// SWD init reply: target id in bytes 3..6, status in byte 7. The front end shows the type.
+int reportInit(const uint8_t *reply, FrontEnd &frontEnd, uint32_t &targetId)
 {
     if (reply[7] != 0) {
         frontEnd.appendLog(QStringLiteral("Target init fail..."));
         return BadReply;
     }
-    const uint32_t targetId = readBigEndian(reply + 3, 4);
+    targetId = readBigEndian(reply + 3, 4);
     frontEnd.appendLog(QStringLiteral("Target init ok..."));
     frontEnd.appendLog(QStringLiteral("Target type:") + toHexText(targetId, 8));
     frontEnd.setMcuTypeIndex(indexForTargetId(targetId));
     return Ok;
 }
 
-int reportRun(const uint8_t *reply, FrontEnd &frontEnd)
+int reportRun(const uint8_t *reply, FrontEnd &frontEnd, bool &runFailed)
 {
-    frontEnd.appendLog(reply[7] == 0 ? QStringLiteral("Target run...")
-                                     : QStringLiteral("Target run fail..."));
+    runFailed = reply[7] != 0;
+    frontEnd.appendLog(runFailed ? QStringLiteral("Target run fail...")
+                                 : QStringLiteral("Target run..."));
     return Ok;
 }
 
@@ -129,7 +130,7 @@ ConnectReply decodeConnectReply(const uint8_t *reply)
 }
 
 CommandSet::CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, HandOverWait &wait)
-    : burnCtrl_(burnCtrl), frontEnd_(frontEnd), wait_(wait)
+    : burnCtrl_(burnCtrl), frontEnd_(frontEnd), wait_(wait), lastTargetId_(kNoTargetId)
 {
 }
 
@@ -215,6 +216,10 @@ int CommandSet::CMD_USB_BOOT(uint8_t runMode)
 int CommandSet::CMD_SWD_INIT(int mode, uint32_t argument)
 {
     const bool init = mode == Init;
+    if (init)
+        lastTargetId_ = kNoTargetId;
+    else
+        lastRunFailed_ = false;
     uint8_t *frame = burnCtrl_.txBuffer;
     startFixedFrame(frame, kSwdInit.letter);
     frame[3] = 'S';
@@ -229,7 +234,8 @@ int CommandSet::CMD_SWD_INIT(int mode, uint32_t argument)
     const int result = exchange(sealFixedFrame(frame), kSwdInit);
     if (result != Ok)
         return result;
-    return init ? reportInit(reply(), frontEnd_) : reportRun(reply(), frontEnd_);
+    return init ? reportInit(reply(), frontEnd_, lastTargetId_)
+                : reportRun(reply(), frontEnd_, lastRunFailed_);
 }
 
 int CommandSet::exchange(int32_t frameLength, const CommandRule &rule)

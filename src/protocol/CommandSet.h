@@ -77,7 +77,8 @@ struct CommandRule;
 // txBuffer, runs one transaction and judges the reply. Results: a Result; the CRC checks also
 // return the programmer's nonzero status byte. The only other output is the log lines, the
 // progress (CMD_CHECK_SPIFLASH) and the MCU type (CMD_SWD_INIT), all through the front end.
-// Window's thread only; the routines keep no state between calls.
+// Window's thread only. What the board said that an operation or a front end needs later is
+// kept here, as a value: the target the last SWD init found, and how the last run step went.
 class CommandSet
 {
 public:
@@ -108,6 +109,12 @@ public:
     enum SwdMode : int { Init = 0, Run = 1 };
     int CMD_SWD_INIT(int mode, uint32_t argument = 0);
 
+    // The target id the last SWD init reported; kNoTargetId until one answered, and from the
+    // start of every init until it answers.
+    uint32_t lastTargetId() const { return lastTargetId_; }
+    // The last run step was answered, and said the target did not start ("Target run fail...").
+    bool lastRunFailed() const { return lastRunFailed_; }
+
 private:
     // Runs the transaction for the frame in txBuffer and checks the reply by the rule.
     int exchange(int32_t frameLength, const CommandRule &rule);
@@ -121,6 +128,8 @@ private:
     USB_BURN_CTRL &burnCtrl_;
     FrontEnd &frontEnd_;
     HandOverWait &wait_;
+    uint32_t lastTargetId_;
+    bool lastRunFailed_ = false;
 };
 
 } // namespace zq::protocol
