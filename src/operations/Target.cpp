@@ -31,11 +31,17 @@ int writeImage(Session &session, const QByteArray &image)
     return writeBlocks(session, image, writer);
 }
 
+// The SWD choices as the control panel shows them now: each frame takes them when it is built.
+CommandSet::SwdChoices swdChoices(const FrontEnd &frontEnd)
+{
+    return {frontEnd.swdSpeedIndex(), frontEnd.powerOffAfterDone()};
+}
+
 // 0, InitOrRunFailed, or UnknownTarget when the target is of no known type.
 int connectTarget(Session &session)
 {
     FrontEnd &frontEnd = session.frontEnd;
-    const int init = session.commands.CMD_SWD_INIT(CommandSet::Init);
+    const int init = session.commands.CMD_SWD_INIT(CommandSet::Init, swdChoices(frontEnd));
     if (init != protocol::Ok) {
         frontEnd.appendLog(QStringLiteral("Init fail...") + toDecText(init));
         return program::InitOrRunFailed;
@@ -54,7 +60,7 @@ int checkAndRun(Session &session, uint32_t length)
     }
     frontEnd.appendLog(QStringLiteral("Check crc OK!"));
     logTimestamp(frontEnd);
-    return session.commands.CMD_SWD_INIT(CommandSet::Run, 0) != protocol::Ok
+    return session.commands.CMD_SWD_INIT(CommandSet::Run, swdChoices(frontEnd), 0) != protocol::Ok
                ? program::InitOrRunFailed
                : 0;
 }
@@ -128,14 +134,16 @@ int verifyTarget(Session &session)
         frontEnd.appendLog(QStringLiteral("Check EFlash NG!"));
         return program::ShortImage;
     }
-    const bool linked = commands.CMD_SWD_INIT(CommandSet::Init) == protocol::Ok;
+    const bool linked =
+        commands.CMD_SWD_INIT(CommandSet::Init, swdChoices(frontEnd)) == protocol::Ok;
     frontEnd.appendLog(linked ? QStringLiteral("Init ready...") : QStringLiteral("Init fail..."));
     const ProgrammerState &state = session.state;
     const bool same =
         commands.CMD_SWD_CHECK(state.mcuCodeCrc, 0, uint32_t(state.mcuCodeLength)) == protocol::Ok;
     frontEnd.appendLog(same ? QStringLiteral("Check EFlash OK!")
                             : QStringLiteral("Check EFlash NG!"));
-    const bool running = commands.CMD_SWD_INIT(CommandSet::Run, 0) == protocol::Ok;
+    const bool running =
+        commands.CMD_SWD_INIT(CommandSet::Run, swdChoices(frontEnd), 0) == protocol::Ok;
     if (running)
         frontEnd.appendLog(QStringLiteral("Target run..."));
     // The codes programTarget gives for the same failures.

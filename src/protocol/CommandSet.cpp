@@ -213,7 +213,7 @@ int CommandSet::CMD_USB_BOOT(uint8_t runMode)
     return exchange(sealFixedFrame(frame), kUsbBoot);
 }
 
-int CommandSet::CMD_SWD_INIT(int mode, uint32_t argument)
+int CommandSet::CMD_SWD_INIT(int mode, const SwdChoices &choices, uint32_t argument)
 {
     const bool init = mode == Init;
     if (init)
@@ -226,10 +226,10 @@ int CommandSet::CMD_SWD_INIT(int mode, uint32_t argument)
     frame[4] = 'W';
     frame[5] = 'D';
     frame[6] = init ? '0' : '1';
-    frame[11] = speedByte(frontEnd_.swdSpeedIndex());
+    frame[11] = speedByte(choices.speedIndex);
     if (!init) {
         writeBigEndian(frame + 7, 4, argument);
-        frame[12] = frontEnd_.powerOffAfterDone() ? 'P' : 'U';
+        frame[12] = choices.powerOff ? 'P' : 'U';
     }
     const int result = exchange(sealFixedFrame(frame), kSwdInit);
     if (result != Ok)

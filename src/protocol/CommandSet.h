@@ -105,9 +105,14 @@ public:
     int CMD_USB_BOOT(uint8_t runMode);
 
     // 'A': SwdMode::Init initialises the SWD link and selects the target's MCU type; Run lets
-    // the target run (argument is sent in that mode only).
+    // the target run (argument and the power choice are sent in that mode only). The caller
+    // passes the user's choices as they stand when the frame is built.
     enum SwdMode : int { Init = 0, Run = 1 };
-    int CMD_SWD_INIT(int mode, uint32_t argument = 0);
+    struct SwdChoices {
+        int speedIndex = 0;    // the control panel's SWD speed list; -1 (none) counts as 0
+        bool powerOff = false; // stop the target's supply after the run step
+    };
+    int CMD_SWD_INIT(int mode, const SwdChoices &choices, uint32_t argument = 0);
 
     // The target id the last SWD init reported; kNoTargetId until one answered, and from the
     // start of every init until it answers.

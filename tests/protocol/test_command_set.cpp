@@ -1,9 +1,9 @@
-#include "protocol/CommandSet.h"
-#include "common/Crc32.h"
-#include "frontend/NumberText.h"
 #include "RecordingFrontEnd.h"
 #include "Replies.h"
 #include "ScriptedWorker.h"
+#include "common/Crc32.h"
+#include "frontend/NumberText.h"
+#include "protocol/CommandSet.h"
 #include "usb/UsbBurnCtrl.h"
 
 #include <QtTest>
@@ -81,8 +81,6 @@ private slots:
     void framesAreByteExact()
     {
         struct FrameCase {
-            int swdSpeed;
-            bool powerOff;
             QByteArray reply;
             Command run;
             const char *hex;
@@ -91,40 +89,45 @@ private slots:
         static const std::vector<uint8_t> block22(22, 0x5A);
         ConnectReply identity;
         const FrameCase cases[] = {
-            {0, false, connectReply(';', 0, 0, 0, 0, 0),
+            {connectReply(';', 0, 0, 0, 0, 0),
              [&](CommandSet &c) { return c.CMD_CONNECT(identity); },
              "AA554B5A51000000000000000000000000000000000000000000000000000000549F0F79"},
-            {0, false, reply13('Y'),
+            {reply13('Y'),
              [](CommandSet &c) { return c.CMD_CHECK_SPIFLASH(0xDEADBEEF, 0x10000, 0x1234); },
              "AA5549000024000100000000 1234DEADBEEF 0000000000000000000000000000 3D4BFC61"},
-            {0, false, reply13('\\'),
-             [](CommandSet &c) { return c.CMD_CHECK_EFLASH(0x01020304, 0, 0x8000); },
+            {reply13('\\'), [](CommandSet &c) { return c.CMD_CHECK_EFLASH(0x01020304, 0, 0x8000); },
              "AA554C000024000000000000 800001020304 0000000000000000000000000000 20018380"},
-            {0, false, reply13('W'),
+            {reply13('W'),
              [](CommandSet &c) { return c.CMD_SWD_CHECK(0xCAFEF00D, 0x08000000, 4097); },
              "AA5547000024080000000000 1001CAFEF00D 0000000000000000000000000000 2B1A8B41"},
-            {0, false, reply13('_'), [](CommandSet &c) { return c.CMD_USB_BOOT(1); },
+            {reply13('_'), [](CommandSet &c) { return c.CMD_USB_BOOT(1); },
              "AA554F757342010000000000000000000000000000000000000000000000000082343197"},
-            {5, true, swdInitReply(0x5A3C3180), [](CommandSet &c) { return c.CMD_SWD_INIT(0); },
+            {swdInitReply(0x5A3C3180),
+             [](CommandSet &c) {
+                 return c.CMD_SWD_INIT(0, {5, true});
+             },
              "AA55415357443000000000020000000000000000000000000000000000000000DEEEEF44"},
-            {1, true, swdInitReply(0), [](CommandSet &c) { return c.CMD_SWD_INIT(1, 0x11223344); },
+            {swdInitReply(0),
+             [](CommandSet &c) {
+                 return c.CMD_SWD_INIT(1, {1, true}, 0x11223344);
+             },
              "AA55415357443111223344015000000000000000000000000000000000000000AE3F4638"},
-            {-1, false, swdInitReply(0), [](CommandSet &c) { return c.CMD_SWD_INIT(1); },
+            {swdInitReply(0),
+             [](CommandSet &c) {
+                 return c.CMD_SWD_INIT(1, {-1, false});
+             },
              "AA5541535744310000000000550000000000000000000000000000000000000023839382"},
-            {0, false, reply13('X'),
-             [](CommandSet &c) { return c.CMD_WRITE_SPIFLASH(nullptr, 0x10000, 0); },
+            {reply13('X'), [](CommandSet &c) { return c.CMD_WRITE_SPIFLASH(nullptr, 0x10000, 0); },
              "AA554800000E00010000C235932F"},
-            {0, false, reply13('V'),
+            {reply13('V'),
              [](CommandSet &c) { return c.CMD_SWD_WRITE(three.data(), 0x08001000, 3); },
              "AA554600001108001000010203FA8D472B"},
-            {0, false, reply13('Z'),
+            {reply13('Z'),
              [](CommandSet &c) { return c.CMD_UPDATE_FLASH(block22.data(), 0x2000, 22); },
              "AA554A00002400002000 5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A F5C5513C0000"},
         };
         for (const FrameCase &c : cases) {
             Bench bench;
-            bench.frontEnd.swdSpeed = c.swdSpeed;
-            bench.frontEnd.powerOff = c.powerOff;
             bench.worker.reply(c.reply);
             QCOMPARE(c.run(bench.commands), 0);
             QCOMPARE(bench.lastFrame().toHex().toUpper(),
@@ -252,7 +255,7 @@ private slots:
             Bench bench;
             bench.frontEnd.mcuType = 4;
             bench.worker.reply(swdInitReply(c.id));
-            QCOMPARE(bench.commands.CMD_SWD_INIT(0), 0);
+            QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), 0);
             QCOMPARE(bench.frontEnd.mcuTypeIndexesSet, QList<int>{c.index});
             QCOMPARE(bench.frontEnd.log,
                      (QStringList{"Target init ok...", "Target type:" + zq::toHexText(c.id, 8)}));
@@ -265,9 +268,9 @@ private slots:
         bench.worker.reply(swdInitReply(0x5A3C3180, 1));
         bench.worker.reply(swdInitReply(0, 0));
         bench.worker.reply(swdInitReply(0, 7));
-        QCOMPARE(bench.commands.CMD_SWD_INIT(0), -3);
-        QCOMPARE(bench.commands.CMD_SWD_INIT(1), 0);
-        QCOMPARE(bench.commands.CMD_SWD_INIT(1), 0);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), -3);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(1, {}), 0);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(1, {}), 0);
         QCOMPARE(bench.frontEnd.log,
                  (QStringList{"Target init fail...", "Target run...", "Target run fail..."}));
         QVERIFY(bench.frontEnd.mcuTypeIndexesSet.isEmpty());
@@ -279,16 +282,16 @@ private slots:
         Bench bench;
         bench.worker.reply(swdInitReply(0x5A3C2400) + QByteArray(20, '\x33'));
         bench.worker.reply(QByteArray::fromHex("0000510000"));
-        QCOMPARE(bench.commands.CMD_SWD_INIT(0), 0);
-        QCOMPARE(bench.commands.CMD_SWD_INIT(0), -3);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), 0);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), -3);
         QCOMPARE(bench.frontEnd.mcuTypeIndexesSet, QList<int>{2});
         QCOMPARE(bench.frontEnd.log.size(), 2); // the first reply's two lines only
 
         bench.worker.reply(withBadCrc(swdInitReply(0x5A3C2400)));
-        QCOMPARE(bench.commands.CMD_SWD_INIT(0), -4);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), -4);
         QVERIFY(bench.frontEnd.log.last().startsWith("SWD init CRC:0x"));
         bench.worker.reply(reply13('R'));
-        QCOMPARE(bench.commands.CMD_SWD_INIT(0), -3);
+        QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), -3);
     }
 
     // Decoding itself is pinned apart; here the reply travels and the mode is left to judge.

@@ -1,9 +1,9 @@
-#include "emulator/Board.h"
-#include "protocol/CommandSet.h"
+#include "RecordingFrontEnd.h"
 #include "common/Crc32.h"
+#include "emulator/Board.h"
 #include "emulator/EmulatedBus.h"
 #include "frontend/NumberText.h"
-#include "RecordingFrontEnd.h"
+#include "protocol/CommandSet.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
@@ -136,7 +136,7 @@ private slots:
         QCOMPARE(rig.frontEnd.log.takeFirst(), rig.crcLineOfReply("Write Eflash CRC:", 13));
         QCOMPARE(rig.commands.CMD_CHECK_SPIFLASH(0, 0x10000, 4096), -4);
         QCOMPARE(rig.frontEnd.log.takeFirst(), rig.crcLineOfReply("CRC error:", 13));
-        QCOMPARE(rig.commands.CMD_SWD_INIT(0), -4);
+        QCOMPARE(rig.commands.CMD_SWD_INIT(0, {}), -4);
         QCOMPARE(rig.frontEnd.log.takeFirst(), rig.crcLineOfReply("SWD init CRC:", 13));
         QCOMPARE(rig.commands.CMD_SWD_CHECK(0, 0, 4), -4);
         QCOMPARE(rig.frontEnd.log.takeFirst(), rig.crcLineOfReply("CRC error:", 13));
@@ -164,7 +164,7 @@ private slots:
         rig.arm(Fault::next(FaultKind::WrongLength).onCommand('I'));
         QCOMPARE(rig.commands.CMD_CHECK_SPIFLASH(0, 0, 4), -3);
         rig.arm(Fault::next(FaultKind::WrongLength).onCommand('A'));
-        QCOMPARE(rig.commands.CMD_SWD_INIT(0), -3); // 12 bytes never give a target id
+        QCOMPARE(rig.commands.CMD_SWD_INIT(0, {}), -3); // 12 bytes never give a target id
         QVERIFY(rig.frontEnd.log.isEmpty());
         QVERIFY(rig.frontEnd.mcuTypeIndexesSet.isEmpty());
         QCOMPARE(rig.commands.CMD_CONNECT(identity), 0); // the link is still in step
@@ -180,7 +180,7 @@ private slots:
         QVERIFY(rig.frontEnd.log[0].startsWith("Read crc:0x"));
 
         rig.arm(Fault::next(FaultKind::FailingStatus).onCommand('A'));
-        QCOMPARE(rig.commands.CMD_SWD_INIT(0), -3);
+        QCOMPARE(rig.commands.CMD_SWD_INIT(0, {}), -3);
         QCOMPARE(rig.frontEnd.log.last(), QString("Target init fail..."));
     }
 
@@ -230,7 +230,7 @@ private slots:
                     .withDelay(int(silentConnectMs * 3 / 2)));
         ConnectReply identity;
         QCOMPARE(rig.commands.CMD_CONNECT(identity), -2);
-        QCOMPARE(rig.commands.CMD_SWD_INIT(0), 0);
+        QCOMPARE(rig.commands.CMD_SWD_INIT(0, {}), 0);
         QCOMPARE(rig.frontEnd.log, (QStringList{"Target init ok...", "Target type:0x5A3C3180"}));
         QCOMPARE(rig.commands.CMD_CONNECT(identity), 0);
     }

@@ -113,7 +113,7 @@ const WaitCase kWaits[] = {
      2000ms},
     {"CHECK_EFLASH", [](CommandSet &c) { return c.CMD_CHECK_EFLASH(0, 0, 16); }, 1000ms, 10000ms},
     {"USB_BOOT", [](CommandSet &c) { return c.CMD_USB_BOOT(0); }, 1000ms, 10000ms},
-    {"SWD_INIT", [](CommandSet &c) { return c.CMD_SWD_INIT(0); }, 2000ms, 3000ms},
+    {"SWD_INIT", [](CommandSet &c) { return c.CMD_SWD_INIT(0, {}); }, 2000ms, 3000ms},
     {"SWD_WRITE", [](CommandSet &c) { return c.CMD_SWD_WRITE(kBlock, 0x08000000, 4); }, 2000ms,
      4000ms},
     {"SWD_CHECK", [](CommandSet &c) { return c.CMD_SWD_CHECK(0, 0, 16); }, 1000ms, 25000ms},
