@@ -52,7 +52,7 @@ void checkEntry(const uint8_t *image, int32_t length)
         refused = entry >= 0x08001000u;
     else if (entry >= 0x10000000u && entry <= 0x10FFFFFFu)
         refused = entry >= 0x10002000u;
-    ZQ_FUZZ_CHECK(zq::ops::runningAddressCheck(image, length) == (refused ? 1 : 0));
+    ZQ_FUZZ_CHECK(zq::ops::runningAddressCheck(image, length) == refused);
 }
 
 } // namespace

@@ -33,7 +33,7 @@ void takeImage(ProgrammerState &state, const QByteArray &image)
 
 bool reportAddressProblem(FrontEnd &frontEnd, const QByteArray &image)
 {
-    if (runningAddressCheck(bytesOf(image), image.size()) == 0)
+    if (!runningAddressCheck(bytesOf(image), image.size()))
         return false;
     frontEnd.showCriticalMessage(kAddressProblem);
     frontEnd.appendLog(QStringLiteral("***") + kAddressProblem + QStringLiteral("***"));
@@ -53,14 +53,14 @@ uint32_t entryAddress(const uint8_t *image, int32_t length)
 // Within the flash at 0x08000000 only the first 4 KiB page, and within the region at 0x10000000
 // only the first 8 KiB, hold entry points of a stand-alone image; an entry further in belongs to
 // an image built to sit behind a loader. Addresses elsewhere are not judged.
-int runningAddressCheck(const uint8_t *image, int32_t length)
+bool runningAddressCheck(const uint8_t *image, int32_t length)
 {
     const uint32_t entry = entryAddress(image, length);
     if ((entry & 0xFFF00000) == 0x08000000)
-        return (entry & 0xFFFFF000) != 0x08000000 ? 1 : 0;
+        return (entry & 0xFFFFF000) != 0x08000000;
     if ((entry & 0xFF000000) == 0x10000000)
-        return (entry & 0xFFFFF000) > 0x10001000 ? 1 : 0;
-    return 0;
+        return (entry & 0xFFFFF000) > 0x10001000;
+    return false;
 }
 
 QString codeSummaryText(uint32_t crc, int32_t length)

@@ -16,8 +16,6 @@ namespace zq::ops
 namespace
 {
 
-const QString kDisconnected = QStringLiteral("The programmer is disconnected!");
-
 // The 512-byte record stored at address 0 of the programmer's SPI flash beside the image: what
 // the programmer needs to program targets on its own.
 constexpr int kMessageBlockSize = 512;

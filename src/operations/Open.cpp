@@ -152,7 +152,7 @@ QString openErrorWords(usb::OpenError error)
     return texts ? QString::fromLatin1(texts->words) : QStringLiteral("cannot be opened");
 }
 
-int lookupFlash(Session &session, uint32_t flashId)
+bool lookupFlash(Session &session, uint32_t flashId)
 {
     const QString catalog = session.state.flashCatalogPath.isEmpty()
                                 ? config::flashCatalogPath()
@@ -163,7 +163,7 @@ int lookupFlash(Session &session, uint32_t flashId)
     session.state.flashName = entry.matched ? entry.name : QString();
     session.frontEnd.showFlashInfo(toHexText(flashId, 6), toDecText(session.state.flashSize),
                                    session.state.flashName);
-    return entry.matched ? 1 : 0;
+    return entry.matched;
 }
 
 int connectProgrammer(Session &session)
@@ -178,7 +178,7 @@ int connectProgrammer(Session &session)
     }
     takeIdentity(session, reply);
     session.state.flashId = reply.flashId;
-    session.state.flashKnown = lookupFlash(session, reply.flashId) > 0;
+    session.state.flashKnown = lookupFlash(session, reply.flashId);
     if (session.state.flashKnown) {
         session.frontEnd.appendLog(QStringLiteral("FlashID:  ") + toHexText(reply.flashId, 6));
         reportFlashSizeOutOfRange(session);

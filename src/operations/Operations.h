@@ -84,8 +84,8 @@ enum Code : int {
 // Opening and identifying the programmer. Not 0: the open failed, or connectProgrammer's result.
 int openProgrammer(Session &session, const QString &path); // "Open programmer"
 int connectProgrammer(Session &session);
-// 1 when Flash.ini lists the flash, else 0; shows what it lists.
-int lookupFlash(Session &session, uint32_t flashId);
+// True when Flash.ini lists the flash; shows what it lists.
+bool lookupFlash(Session &session, uint32_t flashId);
 // One line that names why a device could not be opened and what to do; empty when there is
 // nothing useful to say.
 QString openFailureAdvice(usb::OpenError error);
@@ -109,8 +109,8 @@ void stopProgrammer(Session &session);
 void inputMcuCode(Session &session); // "Input File"
 // Entry-address word of an image (bytes 4..7, little-endian; missing bytes read as zero).
 uint32_t entryAddress(const uint8_t *image, int32_t length);
-// 1 when the entry address is not acceptable, else 0.
-int runningAddressCheck(const uint8_t *image, int32_t length);
+// True when the entry address is not acceptable.
+bool runningAddressCheck(const uint8_t *image, int32_t length);
 
 // Download to the programmer's SPI flash, and its check.
 // "Download to programmer": a download code (ShortImage, BeyondFlash: nothing sent) or

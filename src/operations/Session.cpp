@@ -14,6 +14,8 @@
 namespace zq::ops
 {
 
+const QString kDisconnected = QStringLiteral("The programmer is disconnected!");
+
 LoadedImage Session::imageAt(const QString &path, ImageKind kind) const
 {
     if (pinnedImage && pinnedImage->path == path)
@@ -21,12 +23,19 @@ LoadedImage Session::imageAt(const QString &path, ImageKind kind) const
     return kind == ImageKind::Programmer ? loadRawImage(path) : loadCodeImage(path);
 }
 
-ProgrammerLink::ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd)
+ProgrammerLink::ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd,
+                               News news)
     : transport_(std::move(transport)), device_(std::make_unique<UsbDevice>(transport_)),
-      worker_(std::make_unique<USB_BURN_CTRL>())
+      worker_(std::make_unique<USB_BURN_CTRL>()), hearsNews_(news == News::Heard)
 {
     worker_->device = device_.get();
     session_ = std::make_unique<Session>(*device_, *worker_, frontEnd);
+    if (hearsNews_)
+        listen();
+}
+
+void ProgrammerLink::listen()
+{
     QPointer<QObject> receiver(&receiver_);
     transport_->setDeviceListener([this, receiver](bool arrived, const QString &name) {
         if (!receiver)
@@ -43,7 +52,8 @@ ProgrammerLink::ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, Fro
 
 ProgrammerLink::~ProgrammerLink()
 {
-    transport_->setDeviceListener(nullptr);
+    if (hearsNews_)
+        transport_->setDeviceListener(nullptr);
     stopProgrammer(*session_);
     session_.reset();
     worker_.reset();

@@ -59,14 +59,18 @@ struct Session {
 // bus's own, to the thread it was made on, where the operations run and let the event loop
 // turn; and it tears down in the one safe order: news off, device closed (ending a transfer the
 // board never finishes), worker stopped once, then the session, the worker and the device. It
-// takes the bus's listener, so one bus serves one link.
+// takes the bus's listener, so one bus serves one link that hears the news; any other link on
+// the bus leaves the news alone (zqprog's probe of a board, while its session waits for a
+// restarting one).
 class ProgrammerLink
 {
 public:
     // arrived: true when a device came, false when one went; name as the bus gives it.
     using DeviceNews = std::function<void(bool arrived, const QString &name)>;
+    enum class News { Heard, LeftAlone };
 
-    ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd);
+    ProgrammerLink(std::shared_ptr<usb::UsbTransport> transport, FrontEnd &frontEnd,
+                   News news = News::Heard);
     ~ProgrammerLink();
     ProgrammerLink(const ProgrammerLink &) = delete;
     ProgrammerLink &operator=(const ProgrammerLink &) = delete;
@@ -82,6 +86,7 @@ public:
     const std::shared_ptr<usb::UsbTransport> &sharedTransport() const { return transport_; }
 
 private:
+    void listen();
     void deliver(bool arrived, const QString &name);
 
     std::shared_ptr<usb::UsbTransport> transport_;
@@ -89,6 +94,7 @@ private:
     std::unique_ptr<USB_BURN_CTRL> worker_;
     std::unique_ptr<Session> session_;
     DeviceNews handler_;
+    bool hearsNews_;
     QObject receiver_; // lives on the owner's thread; the news is queued to it
 };
 
@@ -97,6 +103,9 @@ private:
 // True when the programmer is open; otherwise logs notOpenLine ("The programmer is
 // disconnected!", in the operation's own words) and turns the operation buttons off.
 bool requireOpenProgrammer(Session &session, const QString &notOpenLine);
+
+// The line Download, Check, Program and Verify say when no programmer is open.
+extern const QString kDisconnected;
 
 // How an operation that runs with its buttons off ends: a blank line (unless noBlankLine), the
 // verdict, the buttons on again.

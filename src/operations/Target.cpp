@@ -15,8 +15,6 @@ namespace
 
 using protocol::CommandSet;
 
-const QString kDisconnected = QStringLiteral("The programmer is disconnected!");
-
 // Addresses are offsets in the image: the programmer places them in the target's flash.
 int writeImage(Session &session, const QByteArray &image)
 {
