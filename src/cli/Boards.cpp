@@ -6,7 +6,6 @@
 #include "frontend/NumberText.h"
 #include "operations/Operations.h"
 #include "operations/Session.h"
-#include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 
 #include <QCoreApplication>
@@ -29,7 +28,7 @@ public:
     void progress(int, Stage) override {}
     void message(const QString &, const QString &) override {}
     void note(const QString &) override {}
-    void result(const CommandResult &) override {}
+    void result(const SubcommandResult &) override {}
 };
 
 // The console's front end with the probe's own idea of when to stop: an update's wait for the
@@ -119,14 +118,15 @@ QJsonObject listEntry(const BoardProbe &board, QStringList &lines)
         {QStringLiteral("openable"), board.opened},
         {QStringLiteral("board"), board.boardId ? qint64(*board.boardId) : QJsonValue()}};
     if (board.boardId) {
-        entry.insert(QStringLiteral("mode"), modeKey(board.mode));
+        entry.insert(QStringLiteral("mode"), ops::connectionModeKey(board.mode));
         entry.insert(QStringLiteral("bootVersion"), qint64(board.bootVersion));
         entry.insert(QStringLiteral("appVersion"), qint64(board.appVersion));
         lines << port + QStringLiteral("  ") + idText(*board.boardId) + QStringLiteral("  ") +
-                     modeText(board.mode) + QStringLiteral("  ") + versionsText(board);
+                     ops::connectionModeWords(board.mode) + QStringLiteral("  ") +
+                     versionsText(board);
         return entry;
     }
-    QString reason = openErrorReason(board.openError);
+    QString reason = ops::openErrorWords(board.openError);
     if (board.opened)
         reason = QStringLiteral("does not identify itself (connect result ") +
                  QString::number(board.connectCode) + QLatin1Char(')');
@@ -177,7 +177,7 @@ QString portOfPath(const QString &path)
 
 bool BoardProbe::ready() const
 {
-    return boardId && mode == kNormalWorkMode;
+    return boardId && mode == protocol::ConnectionMode::NormalWork;
 }
 
 QString BoardProbe::tag() const
@@ -198,25 +198,22 @@ BoardProbe probeBoard(const std::shared_ptr<usb::UsbTransport> &transport, const
     BoardProbe probe;
     probe.path = path;
     probe.port = portOfPath(path);
-    // Its own device, worker and session rather than a ProgrammerLink: a link takes the bus's
-    // device news, which the session waiting for a restarting board must go on hearing.
+    // The link leaves the bus's device news alone: the session waiting for a restarting board
+    // must go on hearing it.
     Discard quiet;
     ProbeFrontEnd frontEnd(quiet, stop);
-    UsbDevice device(transport);
-    USB_BURN_CTRL worker;
-    worker.device = &device;
-    ops::Session session(device, worker, frontEnd);
-    const int code = ops::openProgrammer(session, path);
+    const ops::ProgrammerLink link(transport, frontEnd, ops::ProgrammerLink::News::LeftAlone);
+    const int code = ops::openProgrammer(link.session(), path);
     probe.opened = code != ops::kProgrammerNotOpen;
-    probe.openError = device.lastOpenError();
+    probe.openError = link.device().lastOpenError();
     probe.connectCode = code;
     if (code == 0) {
-        probe.boardId = session.state.boardId;
-        probe.mode = int(session.state.connectionMode);
-        probe.bootVersion = session.state.bootVersion;
-        probe.appVersion = session.state.appVersion;
+        const ops::ProgrammerState &state = link.session().state;
+        probe.boardId = state.boardId;
+        probe.mode = state.connectionMode;
+        probe.bootVersion = state.bootVersion;
+        probe.appVersion = state.appVersion;
     }
-    ops::stopProgrammer(session);
     return probe;
 }
 
@@ -273,10 +270,10 @@ BoardChoice chooseBoard(const QList<BoardProbe> &found, const QString &wanted)
     return choice;
 }
 
-CommandResult runList(const std::shared_ptr<usb::UsbTransport> &transport)
+SubcommandResult runList(const std::shared_ptr<usb::UsbTransport> &transport)
 {
-    CommandResult result;
-    result.command = QStringLiteral("list");
+    SubcommandResult result;
+    result.subcommand = subcommandName(Subcommand::List);
     QJsonArray boards;
     for (const BoardProbe &board : findBoards(transport, true))
         boards.append(listEntry(board, result.summary));
@@ -288,8 +285,26 @@ CommandResult runList(const std::shared_ptr<usb::UsbTransport> &transport)
     return result;
 }
 
+LeavingWatch::LeavingWatch(ops::ProgrammerLink &link) : link_(link)
+{
+    link_.setDeviceNewsHandler([this](bool arrived, const QString &name) {
+        if (arrived) {
+            ops::deviceArrived(link_.session(), name);
+            return;
+        }
+        left_ << name;
+        ops::deviceRemoved(link_.session(), name);
+    });
+}
+
+LeavingWatch::~LeavingWatch()
+{
+    link_.setDeviceNewsHandler(nullptr);
+}
+
 QString waitForReturn(const std::shared_ptr<usb::UsbTransport> &transport, const QString &oldPath,
-                      const QStringList &before, std::optional<uint32_t> boardId, int timeoutMs,
+                      const QStringList &before, const LeavingWatch &leaving,
+                      std::optional<uint32_t> boardId, int timeoutMs,
                       const std::function<bool()> &stop)
 {
     // A search of the bus is not free on real USB; a board takes a second or more to come back.
@@ -303,7 +318,7 @@ QString waitForReturn(const std::shared_ptr<usb::UsbTransport> &transport, const
         if (stop())
             break;
         const QStringList now = transport->findProgrammers();
-        leftOldPath = leftOldPath || !now.contains(oldPath);
+        leftOldPath = leftOldPath || leaving.left(oldPath) || !now.contains(oldPath);
         const QString path =
             returnedPath(transport, now, oldPath, seen, leftOldPath, boardId, stop);
         if (!path.isEmpty())

@@ -5,9 +5,7 @@
 #include <QHash>
 #include <QRegularExpression>
 
-#include <array>
 #include <limits>
-#include <utility>
 
 namespace zq::cli
 {
@@ -15,71 +13,35 @@ namespace zq::cli
 namespace
 {
 
-const std::array<std::pair<Command, const char *>, 8> kNames{{
-    {Command::List, "list"},
-    {Command::Info, "info"},
-    {Command::Download, "download"},
-    {Command::Check, "check"},
-    {Command::Program, "program"},
-    {Command::Verify, "verify"},
-    {Command::UpdateApp, "update-app"},
-    {Command::UpdateBoot, "update-boot"},
-}};
-
-} // namespace
-
-QString commandName(Command command)
-{
-    for (const auto &entry : kNames)
-        if (entry.first == command)
-            return QString::fromLatin1(entry.second);
-    return QString();
-}
-
-Command commandForName(const QString &name)
-{
-    for (const auto &entry : kNames)
-        if (name == QLatin1String(entry.second))
-            return entry.first;
-    return Command::None;
-}
-
-bool takesFile(Command command)
-{
-    return command != Command::None && command != Command::List && command != Command::Info;
-}
-
-namespace
-{
-
 enum class Value { None, Required, JoinedOnly };
+
+// Whose option it is: every subcommand's, or only those whose row names it.
+enum class Scope { Every, Row };
 
 struct OptionRule {
     const char *name;
     Value value;
-    QList<Command> commands; // empty: every subcommand
+    Scope scope;
 };
 
 const QList<OptionRule> &optionRules()
 {
     static const QList<OptionRule> rules{
-        {"help", Value::None, {}},
-        {"version", Value::None, {}},
-        {"device", Value::Required, {}},
-        {"all",
-         Value::None,
-         {Command::Download, Command::Check, Command::Program, Command::Verify}},
-        {"emulated", Value::JoinedOnly, {}},
-        {"json", Value::None, {}},
-        {"log", Value::Required, {}},
-        {"no-progress", Value::None, {}},
-        {"verbose", Value::None, {}},
-        {"flash-ini", Value::Required, {}},
-        {"mcu", Value::Required, {Command::Download}},
-        {"number", Value::Required, {Command::Download}},
-        {"speed", Value::Required, {Command::Download, Command::Program, Command::Verify}},
-        {"keep-power", Value::None, {Command::Program, Command::Verify}},
-        {"allow-boot-update", Value::None, {Command::UpdateBoot}},
+        {"help", Value::None, Scope::Every},
+        {"version", Value::None, Scope::Every},
+        {"device", Value::Required, Scope::Every},
+        {"all", Value::None, Scope::Row},
+        {"emulated", Value::JoinedOnly, Scope::Every},
+        {"json", Value::None, Scope::Every},
+        {"log", Value::Required, Scope::Every},
+        {"no-progress", Value::None, Scope::Every},
+        {"verbose", Value::None, Scope::Every},
+        {"flash-ini", Value::Required, Scope::Every},
+        {"mcu", Value::Required, Scope::Row},
+        {"number", Value::Required, Scope::Row},
+        {"speed", Value::Required, Scope::Row},
+        {"keep-power", Value::None, Scope::Row},
+        {"allow-boot-update", Value::None, Scope::Row},
     };
     return rules;
 }
@@ -147,13 +109,12 @@ Scan scanArguments(const QStringList &arguments)
     return scan;
 }
 
-QString checkOptionsFit(const Scan &scan, Command command)
+QString checkOptionsFit(const Scan &scan, const SubcommandRow &row)
 {
     for (auto it = scan.values.cbegin(); it != scan.values.cend(); ++it) {
-        const OptionRule *rule = findRule(it.key());
-        if (!rule->commands.isEmpty() && !rule->commands.contains(command))
+        if (findRule(it.key())->scope == Scope::Row && !row.takesOption(it.key()))
             return QStringLiteral("--") + it.key() + QStringLiteral(" is not an option of ") +
-                   commandName(command);
+                   row.nameText();
     }
     return QString();
 }
@@ -235,12 +196,12 @@ QString takePositionals(const QStringList &positionals, Options &options)
 {
     if (positionals.isEmpty())
         return QStringLiteral("no subcommand given");
-    options.command = commandForName(positionals.first());
-    if (options.command == Command::None)
+    options.subcommand = subcommandForName(positionals.first());
+    if (options.subcommand == Subcommand::None)
         return QStringLiteral("unknown subcommand ") + positionals.first();
-    const int wanted = takesFile(options.command) ? 2 : 1;
+    const int wanted = rowOf(options.subcommand).takesFile() ? 2 : 1;
     if (positionals.size() < wanted)
-        return commandName(options.command) + QStringLiteral(" needs a FILE");
+        return subcommandName(options.subcommand) + QStringLiteral(" needs a FILE");
     if (positionals.size() > wanted)
         return QStringLiteral("unexpected argument ") + positionals.at(wanted);
     options.file = wanted == 2 ? positionals.at(1) : QString();
@@ -256,8 +217,8 @@ ParsedCommandLine helpRequest(const Scan &scan)
     if (!words.isEmpty() && words.first() == QLatin1String("help"))
         words.removeFirst();
     if (!words.isEmpty())
-        parsed.options.command = commandForName(words.first());
-    if (!words.isEmpty() && parsed.options.command == Command::None)
+        parsed.options.subcommand = subcommandForName(words.first());
+    if (!words.isEmpty() && parsed.options.subcommand == Subcommand::None)
         parsed.error = QStringLiteral("unknown subcommand ") + words.first();
     return parsed;
 }
@@ -284,10 +245,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return helpRequest(scan);
     parsed.error = takePositionals(scan.positionals, parsed.options);
     if (parsed.error.isEmpty())
-        parsed.error = checkOptionsFit(scan, parsed.options.command);
+        parsed.error = checkOptionsFit(scan, rowOf(parsed.options.subcommand));
     if (parsed.error.isEmpty())
         parsed.error = takeValues(scan, parsed.options);
-    if (parsed.error.isEmpty() && parsed.options.command == Command::Download &&
+    if (parsed.error.isEmpty() && parsed.options.subcommand == Subcommand::Download &&
         !scan.values.contains(QStringLiteral("mcu")))
         parsed.error =
             QStringLiteral("download needs --mcu TYPE (") + mcuTypeNames() + QStringLiteral(")");

@@ -3,6 +3,8 @@
 // zqprog's command line: the subcommands and options it takes, how they are read, and the
 // exit statuses a script sees.
 
+#include "cli/SubcommandTable.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -18,19 +20,10 @@ enum ExitCode : int {
     Interrupted = 130, // SIGINT or SIGTERM stopped the run, as a shell reports a Ctrl-C
 };
 
-enum class Command { None, List, Info, Download, Check, Program, Verify, UpdateApp, UpdateBoot };
-
-// The subcommand's name as typed ("update-app"); empty for None.
-QString commandName(Command command);
-// None for a name that is no subcommand.
-Command commandForName(const QString &name);
-// Whether the subcommand takes a FILE.
-bool takesFile(Command command);
-
 // One run of zqprog, as the command line asked for it. The values that stand in for the
 // window's form start with the form's own initial values.
 struct Options {
-    Command command = Command::None;
+    Subcommand subcommand = Subcommand::None;
     bool help = false;
     bool version = false;
     QString file;

@@ -1,14 +1,11 @@
 #pragma once
 
-// The console's side of the seam and what it owns for the operations: the front end, the
-// device, worker and session, the bus (USB or emulated boards with their state folders and fault
-// switches), and the signals that interrupt a run.
+// The console's side of the seam: the front end, the bus it works on (USB or emulated boards
+// with their state folders and fault switches), and the signals that interrupt a run.
 
 #include "cli/Output.h"
 #include "frontend/FrontEnd.h"
-#include "operations/Session.h"
 
-#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -37,27 +34,6 @@ inline constexpr char kGangParentVariable[] = "ZQPROG_GANG_PARENT";
 // This zqprog works one board of a gang whose parent has ended: nobody watches it any more.
 // Always false on Windows, where the parent's job object ends its children with it.
 bool gangParentGone();
-
-} // namespace zq::cli
-
-namespace zq::emu
-{
-class Faults;
-}
-
-namespace zq::cli
-{
-
-// faults.ini in an emulated board's state folder arms the emulator's fault switches for one
-// run, so that a line script can rehearse a failing board. One switch a line:
-//   KIND COMMAND FRAME [MS]
-// KIND: no-reply, late-reply, wrong-length, wrong-marker, bad-reply-crc, failing-status,
-// board-gone, latency, held-frame, held-frame-taken; COMMAND: the command letter, or * for
-// every command; FRAME: the n-th matching frame from the start, or "every"; MS: the delay of
-// late-reply, latency and the held frames. Blank lines and lines starting with # are skipped.
-// zqprog only reads the file. Returns false with the line's number and text when one does not
-// parse (nothing is armed then).
-bool armFaultsFile(const QString &path, emu::Faults &faults, QString *error);
 
 struct Options;
 
@@ -119,11 +95,6 @@ private:
     int signalsWarned_ = 0;
 };
 
-// What the window owns for its operations, owned by the console too: the device, the worker, the
-// session over them, and the device news, which reach the operations on this thread while they
-// let the event loop run, as the window's do.
-using ConsoleSession = ops::ProgrammerLink;
-
 } // namespace zq::cli
 
 namespace zq::emu
@@ -145,7 +116,7 @@ struct Options;
 // one board plugged in for each --emulated given. A board with a state folder starts from the
 // folder and is written back to it by saveState, so a second run finds what the first one left.
 // The folder is this process's while the bus lives: a second zqprog on it is refused as a busy
-// board is, and the faults.ini there arms the board's fault switches (armFaultsFile). Boards
+// board is, and the faults.ini there arms the board's fault switches (emu::armFaultsFile). Boards
 // with no board.ini yet get board ids one apart (0x00012345, 0x00012346, ...), as real boards
 // have ids of their own.
 class ConsoleBus

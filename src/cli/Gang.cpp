@@ -336,7 +336,7 @@ QString crcText(const QJsonValue &crc)
 }
 
 // The table a line engineer reads, and the same for a program.
-void summarize(const std::vector<Member> &members, CommandResult &result)
+void summarize(const std::vector<Member> &members, SubcommandResult &result)
 {
     result.summary << QStringLiteral(
         "board       result       code  seconds  crc         programmer");
@@ -366,7 +366,7 @@ void summarize(const std::vector<Member> &members, CommandResult &result)
     result.details.insert(QStringLiteral("summary"), rows);
 }
 
-void judge(const std::vector<Member> &members, CommandResult &result)
+void judge(const std::vector<Member> &members, SubcommandResult &result)
 {
     int failed = 0;
     int interrupted = 0;
@@ -383,10 +383,10 @@ void judge(const std::vector<Member> &members, CommandResult &result)
 
 } // namespace
 
-CommandResult runOnAllBoards(const Options &options, Output &)
+SubcommandResult runOnAllBoards(const Options &options, Output &)
 {
-    CommandResult result;
-    result.command = commandName(options.command);
+    SubcommandResult result;
+    result.subcommand = subcommandName(options.subcommand);
     const FileCheck file = checkFile(options);
     result.image = file.image;
     if (!file.error.isEmpty()) {

@@ -17,6 +17,6 @@ struct Options;
 // "board". A summary follows: one row per board with its result, code and time. The run
 // succeeds only when every board found did; a board that is not ready (cannot be opened, or
 // not in normal work) counts as failed, since its unit was not handled.
-CommandResult runOnAllBoards(const Options &options, Output &output);
+SubcommandResult runOnAllBoards(const Options &options, Output &output);
 
 } // namespace zq::cli

@@ -146,7 +146,7 @@ void TextOutput::note(const QString &text)
     progress_.afterLine();
 }
 
-void TextOutput::result(const CommandResult &result)
+void TextOutput::result(const SubcommandResult &result)
 {
     progress_.finish();
     for (const QString &line : result.summary)
@@ -178,12 +178,12 @@ void writeJsonLine(QJsonObject object)
 
 // Every result has the same keys, null where the run did not get that far; what only one
 // subcommand reports (list's boards, info's identity) comes on top.
-QJsonObject resultObject(const CommandResult &result)
+QJsonObject resultObject(const SubcommandResult &result)
 {
     QJsonObject object = result.details;
     const std::optional<ImageIdentity> &image = result.image;
     object.insert(QStringLiteral("kind"), QStringLiteral("result"));
-    object.insert(QStringLiteral("command"), result.command);
+    object.insert(QStringLiteral("command"), result.subcommand);
     object.insert(QStringLiteral("exit"), result.exitCode);
     object.insert(QStringLiteral("code"), valueOrNull(result.code));
     object.insert(QStringLiteral("error"), textOrNull(result.error));
@@ -234,7 +234,7 @@ void JsonOutput::note(const QString &text)
     writeLine(stderr, QStringLiteral("zqprog: ") + text);
 }
 
-void JsonOutput::result(const CommandResult &result)
+void JsonOutput::result(const SubcommandResult &result)
 {
     writeJsonLine(resultObject(result));
     if (!result.error.isEmpty())
@@ -269,10 +269,10 @@ QJsonObject versionObject()
 namespace
 {
 
-QString resultLine(const CommandResult &result)
+QString resultLine(const SubcommandResult &result)
 {
-    QString line = QStringLiteral("zqprog: ") + result.command + QStringLiteral(" ended, exit ") +
-                   QString::number(result.exitCode);
+    QString line = QStringLiteral("zqprog: ") + result.subcommand +
+                   QStringLiteral(" ended, exit ") + QString::number(result.exitCode);
     if (result.code)
         line += QStringLiteral(", result code ") + QString::number(*result.code);
     if (!result.error.isEmpty())
@@ -285,12 +285,12 @@ QString now()
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-QString boardTag(const CommandResult &run)
+QString boardTag(const SubcommandResult &run)
 {
     return run.boardId ? toHexText(*run.boardId, 8) : QStringLiteral("-");
 }
 
-QStringList header(const CommandResult &run, const QStringList &arguments)
+QStringList header(const SubcommandResult &run, const QStringList &arguments)
 {
     QStringList lines{QStringLiteral("zqprog: ") + versionLine(),
                       QStringLiteral("zqprog: command: ") + shellCommandLine(arguments)};
@@ -419,7 +419,7 @@ void LogFileOutput::note(const QString &text)
     console_->note(text);
 }
 
-void LogFileOutput::identified(const CommandResult &run)
+void LogFileOutput::identified(const SubcommandResult &run)
 {
     if (headerWritten_)
         return;
@@ -434,7 +434,7 @@ void LogFileOutput::identified(const CommandResult &run)
     console_->identified(run);
 }
 
-void LogFileOutput::result(const CommandResult &result)
+void LogFileOutput::result(const SubcommandResult &result)
 {
     identified(result);
     for (const QString &line : result.summary)
@@ -444,7 +444,7 @@ void LogFileOutput::result(const CommandResult &result)
         console_->result(result);
         return;
     }
-    CommandResult failed = result;
+    SubcommandResult failed = result;
     const QString error =
         QStringLiteral("cannot write the log file ") + path_ + QStringLiteral(": ") + writeError_;
     failed.error = failed.error.isEmpty() ? error : failed.error + QStringLiteral("; ") + error;

@@ -40,8 +40,8 @@ struct ImageIdentity {
 };
 
 // How a subcommand ended, and what it worked on.
-struct CommandResult {
-    QString command;
+struct SubcommandResult {
+    QString subcommand; // its name; the JSON result's "command"
     int exitCode = 0;
     std::optional<int> code; // the operation's result code, when an operation ran
     QString error;           // zqprog's own reason for a refusal or failure; empty otherwise
@@ -75,8 +75,8 @@ public:
     virtual void note(const QString &text) = 0;
     // The board has identified itself (or the run ended before it could): what is known of
     // the run so far, for a record that starts with it.
-    virtual void identified(const CommandResult &) {}
-    virtual void result(const CommandResult &result) = 0;
+    virtual void identified(const SubcommandResult &) {}
+    virtual void result(const SubcommandResult &result) = 0;
     // The exit status once the result is out: a record that could not be kept fails the run.
     virtual int finalExit(int exitCode) const { return exitCode; }
 };
@@ -116,7 +116,7 @@ public:
     void progress(int percent, Stage phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
-    void result(const CommandResult &result) override;
+    void result(const SubcommandResult &result) override;
 
 private:
     ProgressDisplay progress_;
@@ -141,8 +141,8 @@ public:
     void progress(int percent, Stage phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
-    void identified(const CommandResult &run) override { board_ = run.boardId; }
-    void result(const CommandResult &result) override;
+    void identified(const SubcommandResult &run) override { board_ = run.boardId; }
+    void result(const SubcommandResult &result) override;
 
 private:
     // Every line says which board it is about (null until the board has identified itself), so
@@ -155,7 +155,7 @@ private:
 };
 
 // The result line's object (also what the tests read back).
-QJsonObject resultObject(const CommandResult &result);
+QJsonObject resultObject(const SubcommandResult &result);
 
 // One object as its line on stdout, with the schema's version added.
 void writeJsonLine(QJsonObject object);
@@ -191,8 +191,8 @@ public:
     void progress(int percent, Stage phase) override;
     void message(const QString &title, const QString &text) override;
     void note(const QString &text) override;
-    void identified(const CommandResult &run) override;
-    void result(const CommandResult &result) override;
+    void identified(const SubcommandResult &run) override;
+    void result(const SubcommandResult &result) override;
     int finalExit(int exitCode) const override;
 
 private:

@@ -10,6 +10,7 @@
 #include "operations/Operations.h"
 #include "operations/ProgrammerState.h"
 #include "operations/Session.h"
+#include "protocol/CommandSet.h"
 #include "protocol/TargetIds.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
@@ -20,21 +21,6 @@
 
 namespace zq::cli
 {
-
-QString modeText(int connectionMode)
-{
-    return ops::connectionModeWords(protocol::ConnectionMode(connectionMode));
-}
-
-QString modeKey(int connectionMode)
-{
-    return ops::connectionModeKey(protocol::ConnectionMode(connectionMode));
-}
-
-QString openErrorReason(usb::OpenError error)
-{
-    return ops::openErrorWords(error);
-}
 
 namespace
 {
@@ -92,32 +78,26 @@ FlashIniChoice findFlashIni(const QString &option)
 namespace
 {
 
-bool isUpdate(Command command)
-{
-    return command == Command::UpdateApp || command == Command::UpdateBoot;
-}
-
 // The window's dialogs show only .app files to the firmware update and only .boot files to
 // the boot update.
-QString wrongKindOfFile(Command command, const QString &file)
+QString wrongKindOfFile(const SubcommandRow &row, const QString &file)
 {
-    const QString suffix = QFileInfo(file).suffix().toLower();
-    if (command == Command::UpdateApp && suffix == QLatin1String("boot"))
-        return QStringLiteral("update-app writes the programmer's application, and ") + file +
-               QStringLiteral(" is named as a boot loader image (.boot); use update-boot");
-    if (command == Command::UpdateBoot && suffix == QLatin1String("app"))
-        return QStringLiteral("update-boot writes the programmer's boot loader, and ") + file +
-               QStringLiteral(" is named as an application image (.app); use update-app");
-    return QString();
+    const SubcommandRow *named = updateForSuffix(QFileInfo(file).suffix());
+    if (!row.updatesProgrammer() || !named || named == &row)
+        return QString();
+    return row.nameText() + QStringLiteral(" writes ") + QString::fromUtf8(row.file.replaces) +
+           QStringLiteral(", and ") + file + QStringLiteral(" is named as ") +
+           QString::fromUtf8(named->file.imageName) + QStringLiteral(" (.") +
+           QString::fromUtf8(named->file.suffix) + QStringLiteral("); use ") + named->nameText();
 }
 
-QString sizeProblem(Command command, const QString &file, int32_t length)
+QString sizeProblem(const SubcommandRow &row, const QString &file, int32_t length)
 {
     if (length < ops::kShortestImage)
         return file + QStringLiteral(" holds ") + QString::number(length) +
                QStringLiteral(" bytes; an image needs at least ") +
                QString::number(ops::kShortestImage);
-    if (isUpdate(command) && length > ops::kProgrammerFlashSize)
+    if (row.updatesProgrammer() && length > ops::kProgrammerFlashSize)
         return file + QStringLiteral(": ") + ops::oversizedUpdateText(length);
     return QString();
 }
@@ -127,19 +107,20 @@ QString sizeProblem(Command command, const QString &file, int32_t length)
 FileCheck checkFile(const Options &options)
 {
     FileCheck check;
-    if (!takesFile(options.command))
+    const SubcommandRow &row = rowOf(options.subcommand);
+    if (!row.takesFile())
         return check;
     const QString &file = options.file;
-    check.error = wrongKindOfFile(options.command, file);
+    check.error = wrongKindOfFile(row, file);
     if (!check.error.isEmpty())
         return check;
     const ops::LoadedImage image =
-        isUpdate(options.command) ? ops::loadRawImage(file) : ops::loadCodeImage(file);
+        row.updatesProgrammer() ? ops::loadRawImage(file) : ops::loadCodeImage(file);
     if (image.status != ops::LoadedImage::Status::Ready) {
         check.error = ops::imageRefusal(file, image);
         return check;
     }
-    check.error = sizeProblem(options.command, file, image.bytes.size());
+    check.error = sizeProblem(row, file, image.bytes.size());
     // The CRC the operation sends and the programmer's "Check CRC:" lines show.
     const uint32_t crc = crc32(reinterpret_cast<const uint8_t *>(image.bytes.constData()),
                                size_t(image.bytes.size()));
@@ -151,102 +132,94 @@ FileCheck checkFile(const Options &options)
     return check;
 }
 
+// The window lets the user start an operation only through a button it has enabled; zqprog
+// refuses what that button would not have allowed, and says why. Empty when allowed.
 namespace
 {
 
-QString reportsMode(const ops::ProgrammerState &state)
+// Which mode the window enables a button in, and what a refusal adds to the mode it needs.
+struct ButtonRule {
+    WindowButton button;
+    bool (ConsoleFrontEnd::*enabled)() const;
+    protocol::ConnectionMode mode;
+    const char *hint;
+};
+
+const ButtonRule kButtonRules[] = {
+    {WindowButton::Operations, &ConsoleFrontEnd::operationButtonsEnabled,
+     protocol::ConnectionMode::NormalWork,
+     " (its boot loader waits for an application: run update-app)"},
+    {WindowButton::UpdateApp, &ConsoleFrontEnd::updateAppEnabled,
+     protocol::ConnectionMode::UpdateMcuCode, ""},
+    {WindowButton::UpdateBoot, &ConsoleFrontEnd::updateBootEnabled,
+     protocol::ConnectionMode::NormalWork, ""},
+};
+
+QString buttonRefusal(const SubcommandRow &row, const ops::ProgrammerState &state,
+                      const ConsoleFrontEnd &buttons)
 {
-    return QStringLiteral("; it reports ") + modeText(int(state.connectionMode));
+    for (const ButtonRule &rule : kButtonRules) {
+        if (rule.button == row.needs.button && !(buttons.*rule.enabled)())
+            return row.nameText() + QStringLiteral(" needs the programmer in ") +
+                   ops::connectionModeWords(rule.mode) + QStringLiteral("; it reports ") +
+                   ops::connectionModeWords(state.connectionMode) + QString::fromLatin1(rule.hint);
+    }
+    return QString();
 }
 
-QString notInModeFor(Command command, const QString &needed, const ops::ProgrammerState &state)
-{
-    return commandName(command) + QStringLiteral(" needs the programmer in ") + needed +
-           reportsMode(state);
-}
-
-QString unknownFlash(Command command, const ops::ProgrammerState &state)
+QString unknownFlash(const SubcommandRow &row, const ops::ProgrammerState &state)
 {
     const QString catalogue = state.flashCatalogPath;
     const QString where = QFileInfo::exists(catalogue)
                               ? QStringLiteral(" is not listed in ") + catalogue
                               : QStringLiteral(": no Flash.ini was found (see zqprog --help)");
-    return commandName(command) +
-           QStringLiteral(" needs a programmer flash known from Flash.ini; ") +
+    return row.nameText() + QStringLiteral(" needs a programmer flash known from Flash.ini; ") +
            QStringLiteral("flash id ") + toHexText(state.flashId, 6) + where;
 }
 
-// Program and Verify, and the flash buttons when the flash is known.
-QString operationButtonRule(Command command, const ops::ProgrammerState &state,
-                            const ConsoleFrontEnd &buttons)
-{
-    if (!buttons.operationButtonsEnabled())
-        return notInModeFor(command, QStringLiteral("normal work"), state) +
-               QStringLiteral(" (its boot loader waits for an application: run update-app)");
-    const bool flashButton = command == Command::Download || command == Command::Check;
-    if (flashButton && state.flashKnown == 0)
-        return unknownFlash(command, state);
-    return QString();
-}
-
-} // namespace
-
+// What needs no programmer to judge: the boot update is never started unasked.
 QString refusalBeforeOpening(const Options &options)
 {
-    if (options.command != Command::UpdateBoot || options.allowBootUpdate)
+    const SubcommandRow &row = rowOf(options.subcommand);
+    if (!row.needs.bootUpdateAllowed || options.allowBootUpdate)
         return QString();
-    return QStringLiteral("update-boot replaces the programmer's boot loader, and a wrong or "
-                          "interrupted one leaves it unable to start; it is refused unless "
-                          "--allow-boot-update is given");
+    return row.nameText() + QStringLiteral(" replaces ") + QString::fromUtf8(row.file.replaces) +
+           QStringLiteral(", and a wrong or interrupted one leaves it unable to start; it is "
+                          "refused unless --allow-boot-update is given");
 }
 
-QString refusalAfterConnect(Command command, const ops::ProgrammerState &state,
+// After a successful connect, from the buttons the connect left enabled.
+QString refusalAfterConnect(const SubcommandRow &row, const ops::ProgrammerState &state,
                             const ConsoleFrontEnd &buttons)
 {
-    switch (command) {
-    case Command::Download:
-    case Command::Check:
-    case Command::Program:
-    case Command::Verify:
-        return operationButtonRule(command, state, buttons);
-    case Command::UpdateApp:
-        return buttons.updateAppEnabled()
-                   ? QString()
-                   : notInModeFor(command, QStringLiteral("update of the MCU code"), state);
-    case Command::UpdateBoot:
-        return buttons.updateBootEnabled()
-                   ? QString()
-                   : notInModeFor(command, QStringLiteral("normal work"), state);
-    case Command::None:
-    case Command::List:
-    case Command::Info:
-        break;
-    }
-    return QString();
+    const QString refusal = buttonRefusal(row, state, buttons);
+    if (refusal.isEmpty() && row.needs.flashKnown && !state.flashKnown)
+        return unknownFlash(row, state);
+    return refusal;
 }
 
-namespace
-{
-
-void addField(CommandResult &result, const QString &label, const QString &key,
+void addField(SubcommandResult &result, const QString &label, const QString &key,
               const QJsonValue &value, const QString &text)
 {
     result.summary.append((label + QLatin1Char(':')).leftJustified(14) + text);
     result.details.insert(key, value);
 }
 
-void addField(CommandResult &result, const QString &label, const QString &key, const QString &text)
+void addField(SubcommandResult &result, const QString &label, const QString &key,
+              const QString &text)
 {
     addField(result, label, key, text, text);
 }
 
 } // namespace
 
-void reportIdentity(const QString &path, const ops::ProgrammerState &state, CommandResult &result)
+void reportIdentity(const QString &path, const ops::ProgrammerState &state,
+                    SubcommandResult &result)
 {
     addField(result, QStringLiteral("Device"), QStringLiteral("device"), path);
     addField(result, QStringLiteral("Mode"), QStringLiteral("mode"),
-             modeKey(int(state.connectionMode)), modeText(int(state.connectionMode)));
+             ops::connectionModeKey(state.connectionMode),
+             ops::connectionModeWords(state.connectionMode));
     addField(result, QStringLiteral("Boot version"), QStringLiteral("bootVersion"),
              qint64(state.bootVersion), toHexText(state.bootVersion, 8));
     addField(result, QStringLiteral("App version"), QStringLiteral("appVersion"),
@@ -273,45 +246,22 @@ namespace
 // A board that restarts is back within a few seconds; one that is not back by then will not be.
 constexpr int kReturnTimeoutMs = 15000;
 
-CommandResult failed(CommandResult result, int exitCode, const QString &error)
+SubcommandResult failed(SubcommandResult result, int exitCode, const QString &error)
 {
     result.exitCode = exitCode;
     result.error = error;
     return result;
 }
 
-int runOperation(Command command, ops::Session &session)
-{
-    switch (command) {
-    case Command::Download:
-        return ops::downloadToProgrammer(session);
-    case Command::Check:
-        return ops::checkSpiFlash(session);
-    case Command::Program:
-        return ops::programTargetOperation(session);
-    case Command::Verify:
-        return ops::verifyTarget(session);
-    case Command::UpdateApp:
-        return ops::updateFirmware(session);
-    case Command::UpdateBoot:
-        return ops::updateBoot(session);
-    case Command::None:
-    case Command::List:
-    case Command::Info:
-        break;
-    }
-    return 0;
-}
-
 // Open and identify, as "Open programmer" does; its lines and boxes have been shown.
-CommandResult openFailed(CommandResult result, const ConsoleSession &console, const QString &path,
-                         int code)
+SubcommandResult openFailed(SubcommandResult result, const ops::ProgrammerLink &console,
+                            const QString &path, int code)
 {
     result.code = code;
     if (code == ops::kProgrammerNotOpen)
         return failed(result, NoBoard,
                       QStringLiteral("cannot open ") + path + QStringLiteral(": ") +
-                          openErrorReason(console.device().lastOpenError()));
+                          ops::openErrorWords(console.device().lastOpenError()));
     return failed(result, NoBoard,
                   QStringLiteral("the programmer at ") + path +
                       QStringLiteral(" does not identify itself (connect result ") +
@@ -320,14 +270,15 @@ CommandResult openFailed(CommandResult result, const ConsoleSession &console, co
 
 // The update has made the programmer restart into its other program; it is opened again so
 // that the user learns what it runs now.
-CommandResult followRestart(CommandResult result, ConsoleSession &console, Output &output,
-                            const QString &oldPath, const QStringList &before)
+SubcommandResult followRestart(SubcommandResult result, ops::ProgrammerLink &console,
+                               Output &output, const QString &oldPath, const QStringList &before,
+                               const LeavingWatch &leaving)
 {
     output.note(QStringLiteral("the programmer restarts; waiting for it to come back"));
     ops::stopProgrammer(console.session());
-    const QString path =
-        waitForReturn(console.sharedTransport(), oldPath, before, result.boardId, kReturnTimeoutMs,
-                      [&console] { return console.session().frontEnd.stopRequested(); });
+    const QString path = waitForReturn(
+        console.sharedTransport(), oldPath, before, leaving, result.boardId, kReturnTimeoutMs,
+        [&console] { return console.session().frontEnd.stopRequested(); });
     if (path.isEmpty())
         return failed(result, NoBoard,
                       QStringLiteral("the programmer did not come back within ") +
@@ -335,49 +286,52 @@ CommandResult followRestart(CommandResult result, ConsoleSession &console, Outpu
     const int opened = ops::openProgrammer(console.session(), path);
     if (opened != 0)
         return openFailed(result, console, path, opened);
-    const int mode = int(console.session().state.connectionMode);
+    const protocol::ConnectionMode mode = console.session().state.connectionMode;
     output.note(QStringLiteral("the programmer is back at ") + path + QStringLiteral(", in ") +
-                modeText(mode));
+                ops::connectionModeWords(mode));
     result.details.insert(QStringLiteral("device"), path);
-    result.details.insert(QStringLiteral("mode"), modeKey(mode));
+    result.details.insert(QStringLiteral("mode"), ops::connectionModeKey(mode));
     return result;
 }
 
-CommandResult operate(CommandResult result, ConsoleSession &console, const ConsoleFrontEnd &buttons,
-                      Output &output, Command command)
+SubcommandResult operate(SubcommandResult result, ops::ProgrammerLink &console,
+                         const ConsoleFrontEnd &buttons, Output &output, const SubcommandRow &row)
 {
     ops::Session &session = console.session();
-    const QString refusal = refusalAfterConnect(command, session.state, buttons);
+    const QString refusal = refusalAfterConnect(row, session.state, buttons);
     if (!refusal.isEmpty())
         return failed(result, OperationFailed, refusal);
     const QString path = console.device().devicePath();
     const QStringList before = console.transport().findProgrammers();
-    result.code = runOperation(command, session);
+    const LeavingWatch leaving(console);
+    result.code = row.operation(session);
     // The target the board found, else the one the user named (a download's).
     const uint32_t found = session.commands.lastTargetId();
     const int mcuType =
         found != protocol::kNoTargetId ? protocol::indexForTargetId(found) : buttons.mcuTypeIndex();
-    if (!isUpdate(command) && mcuType >= 1 && mcuType < protocol::kMcuTypeCount)
+    if (!row.updatesProgrammer() && mcuType >= 1 && mcuType < protocol::kMcuTypeCount)
         result.targetId = protocol::targetIdForIndex(mcuType);
     if (*result.code != 0)
         return failed(result, OperationFailed,
-                      commandName(command) + QStringLiteral(" failed, result code ") +
+                      row.nameText() + QStringLiteral(" failed, result code ") +
                           QString::number(*result.code));
     // The window ends this with "Program target is OK!!!!!!"; a line must not take the unit.
-    if (command == Command::Program && session.commands.lastRunFailed())
+    if (row.targetRun == TargetRun::MustStart && session.commands.lastRunFailed())
         return failed(result, OperationFailed,
                       QStringLiteral("the image is written and checked, but the target did not "
                                      "run (\"Target run fail...\")"));
-    return isUpdate(command) ? followRestart(result, console, output, path, before) : result;
+    return row.updatesProgrammer() ? followRestart(result, console, output, path, before, leaving)
+                                   : result;
 }
 
 } // namespace
 
-CommandResult runOnProgrammer(const Options &options, Output &output,
-                              const std::shared_ptr<usb::UsbTransport> &transport)
+SubcommandResult runOnProgrammer(const Options &options, Output &output,
+                                 const std::shared_ptr<usb::UsbTransport> &transport)
 {
-    CommandResult result;
-    result.command = commandName(options.command);
+    SubcommandResult result;
+    const SubcommandRow &row = rowOf(options.subcommand);
+    result.subcommand = row.nameText();
     const QString refusal = refusalBeforeOpening(options);
     if (!refusal.isEmpty())
         return failed(result, OperationFailed, refusal);
@@ -400,9 +354,9 @@ CommandResult runOnProgrammer(const Options &options, Output &output,
         return failed(result, choice.exitCode, choice.error);
     result.device = choice.path;
     ConsoleFrontEnd frontEnd(output, options);
-    ConsoleSession console(transport, frontEnd);
+    ops::ProgrammerLink console(transport, frontEnd);
     // The file was read once, above; what the operation sends is what was checked and reported.
-    if (takesFile(options.command))
+    if (row.takesFile())
         console.session().pinnedImage = ops::PinnedImage{options.file, file.loaded};
     ops::ProgrammerState &state = console.session().state;
     // The command-line twin of config.ini's UPBOOT switch.
@@ -414,8 +368,8 @@ CommandResult runOnProgrammer(const Options &options, Output &output,
         return openFailed(result, console, choice.path, opened);
     result.boardId = state.boardId;
     output.identified(result);
-    if (options.command != Command::Info)
-        return operate(result, console, frontEnd, output, options.command);
+    if (row.operation)
+        return operate(result, console, frontEnd, output, row);
     result.code = 0;
     reportIdentity(choice.path, console.session().state, result);
     return result;

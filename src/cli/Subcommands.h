@@ -2,36 +2,29 @@
 
 // The subcommands on one programmer: the file and Flash.ini looked for before a board is opened,
 // the refusals the window's buttons would make, the operation itself, its report, and the wait
-// for a board that restarts after an update.
+// for a board that restarts after an update. What each subcommand is comes from its row
+// (SubcommandTable.h).
 
 #include "cli/CommandLine.h"
 #include "cli/Output.h"
 #include "operations/ImageFile.h"
-#include "protocol/CommandSet.h"
-#include "usb/UsbTransport.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
+namespace zq::ops
+{
+struct ProgrammerState;
+}
+namespace zq::usb
+{
+class UsbTransport;
+}
+
 namespace zq::cli
 {
-
-// The connection modes a programmer reports when it is opened (ProgrammerState::connectionMode).
-enum ConnectionModeValue : int {
-    kMcuUpdateMode = int(protocol::ConnectionMode::UpdateMcuCode),
-    kNormalWorkMode = int(protocol::ConnectionMode::NormalWork),
-    kBootUpdateMode = int(protocol::ConnectionMode::UpdateBoot),
-};
-
-// The connection mode a programmer reported, for a reader ("normal work") and for a program
-// ("normal", "mcu-update", "boot-update").
-QString modeText(int connectionMode);
-QString modeKey(int connectionMode);
-
-// A few words for why a programmer could not be opened ("no permission", "busy", "gone").
-QString openErrorReason(usb::OpenError error);
 
 // Where zqprog finds the flash catalogue. The window reads Flash.ini in its working folder;
 // zqprog is run from wherever a script happens to be, so it also looks in the user's
@@ -66,62 +59,17 @@ struct FileCheck {
 // the image itself tells them apart. Subcommands without a FILE pass.
 FileCheck checkFile(const Options &options);
 
-} // namespace zq::cli
-
-namespace zq::ops
-{
-struct ProgrammerState;
-}
-
-namespace zq::cli
-{
-
-class ConsoleFrontEnd;
-
-// The window lets the user start an operation only through a button it has enabled; zqprog
-// refuses what that button would not have allowed, and says why. Empty when allowed.
-
-// What needs no programmer to judge: the boot update is never started unasked.
-QString refusalBeforeOpening(const Options &options);
-
-// After a successful connect, from the buttons the connect left enabled.
-QString refusalAfterConnect(Command command, const ops::ProgrammerState &state,
-                            const ConsoleFrontEnd &buttons);
-
-} // namespace zq::cli
-
-namespace zq::ops
-{
-struct ProgrammerState;
-}
-
-namespace zq::cli
-{
-
-struct CommandResult;
-
 // What info shows: the identity the connect read, in the order of the window's fields, as
 // lines for a reader and as fields of the JSON result.
-void reportIdentity(const QString &path, const ops::ProgrammerState &state, CommandResult &result);
-
-} // namespace zq::cli
-
-namespace zq::usb
-{
-class UsbTransport;
-}
-
-namespace zq::cli
-{
-
-struct Options;
+void reportIdentity(const QString &path, const ops::ProgrammerState &state,
+                    SubcommandResult &result);
 
 // list: every programmer found, and whether it can be opened.
-CommandResult runList(const std::shared_ptr<usb::UsbTransport> &transport);
+SubcommandResult runList(const std::shared_ptr<usb::UsbTransport> &transport);
 
 // info and the operations: choose the programmer, open and identify it, refuse what its mode
 // does not allow, run the operation and, after an update, wait for the programmer to return.
-CommandResult runOnProgrammer(const Options &options, Output &output,
-                              const std::shared_ptr<usb::UsbTransport> &transport);
+SubcommandResult runOnProgrammer(const Options &options, Output &output,
+                                 const std::shared_ptr<usb::UsbTransport> &transport);
 
 } // namespace zq::cli

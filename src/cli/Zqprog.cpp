@@ -3,7 +3,6 @@
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/Gang.h"
-#include "cli/HelpText.h"
 #include "cli/Output.h"
 #include "cli/Subcommands.h"
 
@@ -20,7 +19,7 @@ namespace
 int usageError(const QString &error, bool json)
 {
     if (json) {
-        CommandResult result;
+        SubcommandResult result;
         result.exitCode = UsageError;
         result.error = error;
         JsonOutput().result(result);
@@ -72,36 +71,31 @@ public:
         if (!gangParentGone())
             record_.note(text);
     }
-    void identified(const CommandResult &run) override { record_.identified(run); }
-    void result(const CommandResult &result) override { record_.result(result); }
+    void identified(const SubcommandResult &run) override { record_.identified(run); }
+    void result(const SubcommandResult &result) override { record_.result(result); }
     int finalExit(int exitCode) const override { return record_.finalExit(exitCode); }
 
 private:
     Output &record_;
 };
 
-int signalsAllowed(const Options &options)
-{
-    return options.command == Command::UpdateBoot ? 1 : 0;
-}
-
 // The emulated board's state is kept whatever the operation did: a failed or interrupted
 // download leaves the flash as a real one would be left.
-CommandResult runCommand(const Options &options, Output &output)
+SubcommandResult runSubcommand(const Options &options, Output &output)
 {
     if (options.all)
         return runOnAllBoards(options, output);
     ConsoleBus bus(options);
     if (!bus.loadError().isEmpty()) {
-        CommandResult refused;
-        refused.command = commandName(options.command);
+        SubcommandResult refused;
+        refused.subcommand = subcommandName(options.subcommand);
         refused.exitCode = bus.loadErrorExit();
         refused.error = bus.loadError();
         return refused;
     }
-    CommandResult result = options.command == Command::List
-                               ? runList(bus.transport())
-                               : runOnProgrammer(options, output, bus.transport());
+    SubcommandResult result = options.subcommand == Subcommand::List
+                                  ? runList(bus.transport())
+                                  : runOnProgrammer(options, output, bus.transport());
     QString error;
     if (!bus.saveState(&error)) {
         result.error = result.error.isEmpty() ? error : result.error + QStringLiteral("; ") + error;
@@ -112,9 +106,10 @@ CommandResult runCommand(const Options &options, Output &output)
 }
 
 // A run the signal came too late to stop has done its work, and says so.
-void markInterrupted(const Options &options, CommandResult &result, Output &output)
+void markInterrupted(const Options &options, SubcommandResult &result, Output &output)
 {
-    if (interruptCount() <= signalsAllowed(options) || result.exitCode == Success)
+    if (interruptCount() <= rowOf(options.subcommand).signalsLetThrough ||
+        result.exitCode == Success)
         return;
     output.log(QStringLiteral("interrupted"));
     result.exitCode = Interrupted;
@@ -147,7 +142,7 @@ int runZqprog(const QStringList &arguments)
     if (parsed.options.version)
         return showVersion(parsed.options.json);
     if (parsed.options.help) {
-        writeText(stdout, helpText(parsed.options.command));
+        writeText(stdout, helpText(parsed.options.subcommand));
         return Success;
     }
     QString error;
@@ -160,7 +155,7 @@ int runZqprog(const QStringList &arguments)
     QElapsedTimer clock;
     clock.start();
     WatchedOutput watched(*output);
-    CommandResult result = runCommand(parsed.options, watched);
+    SubcommandResult result = runSubcommand(parsed.options, watched);
     markInterrupted(parsed.options, result, *output);
     result.durationMs = clock.elapsed();
     output->result(result);

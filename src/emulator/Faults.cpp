@@ -1,6 +1,12 @@
 #include "emulator/Faults.h"
 
+#include "config/RegularFile.h"
+
+#include <QString>
+#include <QStringList>
+
 #include <algorithm>
+#include <optional>
 
 namespace zq::emu
 {
@@ -53,6 +59,53 @@ void failStatus(Packet &reply)
     else
         reply[8] = StatusCrcMismatch;
     resealReply(reply);
+}
+
+constexpr qint64 kFaultsFileMaxBytes = 64 * 1024;
+
+struct KindName {
+    const char *name;
+    FaultKind kind;
+};
+
+constexpr KindName kKinds[] = {
+    {"no-reply", FaultKind::NoReply},          {"late-reply", FaultKind::LateReply},
+    {"wrong-length", FaultKind::WrongLength},  {"wrong-marker", FaultKind::WrongMarker},
+    {"bad-reply-crc", FaultKind::BadReplyCrc}, {"failing-status", FaultKind::FailingStatus},
+    {"board-gone", FaultKind::BoardGone},      {"latency", FaultKind::Latency},
+    {"held-frame", FaultKind::HeldFrame},      {"held-frame-taken", FaultKind::HeldFrameTaken},
+};
+
+std::optional<Fault> parseFault(const QStringList &words)
+{
+    if (words.size() < 3 || words.size() > 4)
+        return std::nullopt;
+    std::optional<Fault> fault;
+    for (const KindName &kind : kKinds)
+        if (words.at(0) == QLatin1String(kind.name))
+            fault = words.at(2) == QLatin1String("every") ? Fault::every(kind.kind)
+                                                          : Fault::nth(kind.kind, 1);
+    if (!fault)
+        return std::nullopt;
+    if (words.at(2) != QLatin1String("every")) {
+        bool ok = false;
+        fault->countdown = words.at(2).toInt(&ok);
+        if (!ok || fault->countdown < 1)
+            return std::nullopt;
+    }
+    if (words.at(1) != QLatin1String("*")) {
+        if (words.at(1).size() != 1 || words.at(1).at(0).unicode() > 0x7F)
+            return std::nullopt;
+        *fault = fault->onCommand(char(words.at(1).at(0).unicode()));
+    }
+    if (words.size() == 4) {
+        bool ok = false;
+        const int ms = words.at(3).toInt(&ok);
+        if (!ok || ms < 0)
+            return std::nullopt;
+        *fault = fault->withDelay(ms);
+    }
+    return fault;
 }
 
 } // namespace
@@ -147,6 +200,36 @@ FrameFaults Faults::onFrame(char command)
         it = spent ? armed_.erase(it) : it + 1;
     }
     return fired;
+}
+
+bool armFaultsFile(const QString &path, Faults &faults, QString *error)
+{
+    QByteArray bytes;
+    const config::FileProblem problem = config::readRegularFile(path, kFaultsFileMaxBytes, bytes);
+    if (problem == config::FileProblem::Missing)
+        return true;
+    if (problem != config::FileProblem::None) {
+        *error = path + QLatin1Char(' ') + config::fileProblemText(problem);
+        return false;
+    }
+    std::vector<Fault> parsed;
+    const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines.at(i).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const std::optional<Fault> fault =
+            parseFault(line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        if (!fault) {
+            *error = path + QLatin1Char(':') + QString::number(i + 1) +
+                     QStringLiteral(": not a fault switch: ") + line;
+            return false;
+        }
+        parsed.push_back(*fault);
+    }
+    for (const Fault &fault : parsed)
+        faults.arm(fault);
+    return true;
 }
 
 } // namespace zq::emu

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+class QString;
+
 namespace zq::emu
 {
 
@@ -78,5 +80,16 @@ private:
     std::vector<std::pair<int, Fault>> armed_;
     int nextId_ = 1;
 };
+
+// faults.ini in an emulated board's state folder arms its fault switches for one run, so that a
+// line script can rehearse a failing board. One switch a line:
+//   KIND COMMAND FRAME [MS]
+// KIND: no-reply, late-reply, wrong-length, wrong-marker, bad-reply-crc, failing-status,
+// board-gone, latency, held-frame, held-frame-taken; COMMAND: the command letter, or * for
+// every command; FRAME: the n-th matching frame from the start, or "every"; MS: the delay of
+// late-reply, latency and the held frames. Blank lines and lines starting with # are skipped.
+// The file is only read; a missing one arms nothing. Returns false with the line's number and
+// text when one does not parse (nothing is armed then).
+bool armFaultsFile(const QString &path, Faults &faults, QString *error);
 
 } // namespace zq::emu

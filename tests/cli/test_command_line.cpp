@@ -6,9 +6,9 @@
 
 using zq::cli::BoardProbe;
 using zq::cli::chooseBoard;
-using zq::cli::Command;
 using zq::cli::parseCommandLine;
 using zq::cli::ParsedCommandLine;
+using zq::cli::Subcommand;
 
 class CommandLineTest : public QObject
 {
@@ -23,7 +23,7 @@ private slots:
         for (const QStringList &arguments : orders) {
             const ParsedCommandLine parsed = parseCommandLine(arguments);
             QCOMPARE(parsed.error, QString());
-            QCOMPARE(parsed.options.command, Command::Download);
+            QCOMPARE(parsed.options.subcommand, Subcommand::Download);
             QCOMPARE(parsed.options.file, QStringLiteral("a.bin"));
             QCOMPARE(parsed.options.mcuTypeIndex, 4);
             QCOMPARE(parsed.options.swdSpeedIndex, 2);
@@ -51,7 +51,7 @@ private slots:
         QCOMPARE(parsed.error, QString());
         QVERIFY(parsed.options.emulated);
         QCOMPARE(parsed.options.emulatedStateFolders, QStringList{QString()});
-        QCOMPARE(parsed.options.command, Command::Info);
+        QCOMPARE(parsed.options.subcommand, Subcommand::Info);
 
         parsed = parseCommandLine({"info", "--emulated=/tmp/board"});
         QVERIFY(parsed.options.emulated);
@@ -101,11 +101,11 @@ private slots:
         ParsedCommandLine parsed = parseCommandLine({"download", "--help"});
         QCOMPARE(parsed.error, QString());
         QVERIFY(parsed.options.help);
-        QCOMPARE(parsed.options.command, Command::Download);
+        QCOMPARE(parsed.options.subcommand, Subcommand::Download);
 
         parsed = parseCommandLine({"-h"});
         QVERIFY(parsed.options.help);
-        QCOMPARE(parsed.options.command, Command::None);
+        QCOMPARE(parsed.options.subcommand, Subcommand::None);
 
         parsed = parseCommandLine({"help", "nonsense"});
         QVERIFY(!parsed.error.isEmpty());
