@@ -16,9 +16,10 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-QString pathFor(unsigned address)
+// Bus 1, the given port of its root hub.
+QString pathFor(int port)
 {
-    return QString("emu:001-%1 vid_5a17&pid_c0d2").arg(address, 3, 10, QChar('0'));
+    return QString("emu:1-%1 vid_5a17&pid_c0d2").arg(port);
 }
 
 } // namespace
@@ -97,6 +98,7 @@ void DelayedTasks::run()
 }
 
 struct EmulatedBus::Slot {
+    int port;
     QString path;
     std::shared_ptr<Board> board;
     std::vector<std::weak_ptr<EmulatedLink>> links;
@@ -119,9 +121,9 @@ EmulatedBus &EmulatedBus::instance()
     return bus;
 }
 
-QString EmulatedBus::plug(std::shared_ptr<Board> board)
+QString EmulatedBus::plug(std::shared_ptr<Board> board, int port)
 {
-    if (!board)
+    if (!board || port < kNextFreePort)
         return {};
     std::lock_guard<std::recursive_mutex> change(changes_);
     {
@@ -130,8 +132,12 @@ QString EmulatedBus::plug(std::shared_ptr<Board> board)
         for (const auto &slot : slots_)
             if (slot->board == board)
                 return slot->path;
+        if (port == kNextFreePort)
+            port = nextFreePort();
+        else if (portHeld(port))
+            return {};
     }
-    return attach(std::move(board));
+    return attach(std::move(board), port);
 }
 
 void EmulatedBus::unplug(const QString &path)
@@ -139,8 +145,8 @@ void EmulatedBus::unplug(const QString &path)
     std::lock_guard<std::recursive_mutex> change(changes_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (const auto slot = findSlot(path))
-            restarting_.erase(slot->board.get());
+        for (auto entry = restarting_.begin(); entry != restarting_.end();)
+            entry = pathFor(entry->second) == path ? restarting_.erase(entry) : std::next(entry);
     }
     detach(path, nullptr);
 }
@@ -185,7 +191,7 @@ std::shared_ptr<BoardLink> EmulatedBus::open(const QString &path)
     links.erase(
         std::remove_if(links.begin(), links.end(), [](const auto &w) { return w.expired(); }),
         links.end());
-    auto link = std::static_pointer_cast<EmulatedLink>(makeLink(path, slot->board));
+    auto link = std::static_pointer_cast<EmulatedLink>(makeLink(slot->port, slot->board));
     links.push_back(link);
     return link;
 }
@@ -213,13 +219,30 @@ std::shared_ptr<EmulatedBus::Slot> EmulatedBus::findSlot(const QString &path) co
     return nullptr;
 }
 
-QString EmulatedBus::attach(std::shared_ptr<Board> board)
+bool EmulatedBus::portHeld(int port) const
 {
-    QString path;
+    for (const auto &slot : slots_)
+        if (slot->port == port)
+            return true;
+    for (const auto &entry : restarting_)
+        if (entry.second == port)
+            return true;
+    return false;
+}
+
+int EmulatedBus::nextFreePort()
+{
+    while (portHeld(nextPort_))
+        ++nextPort_;
+    return nextPort_++;
+}
+
+QString EmulatedBus::attach(std::shared_ptr<Board> board, int port)
+{
+    const QString path = pathFor(port);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        path = pathFor(nextAddress_++);
-        slots_.push_back(std::make_shared<Slot>(Slot{path, std::move(board), {}}));
+        slots_.push_back(std::make_shared<Slot>(Slot{port, path, std::move(board), {}}));
     }
     notify(true, path);
     return path;
@@ -255,32 +278,31 @@ void EmulatedBus::notify(bool arrived, const QString &path)
         entry.second(arrived, path);
 }
 
-std::shared_ptr<BoardLink> EmulatedBus::makeLink(const QString &path, std::shared_ptr<Board> board)
+std::shared_ptr<BoardLink> EmulatedBus::makeLink(int port, std::shared_ptr<Board> board)
 {
     EmulatedLink::BusEvents events;
     // At once, on the thread whose transfer found the board gone: the news of the removal is on
     // its way before that transfer fails, as the unplug of a board does.
-    events.boardGone = [this, path, board] { dropGoneBoard(path, board); };
-    events.restart = [this, path, board](BoardMode mode) {
+    events.boardGone = [this, port, board] { dropGoneBoard(port, board); };
+    events.restart = [this, port, board](BoardMode mode) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            restarting_.insert(board.get());
+            restarting_[board.get()] = port;
         }
         const auto leaveAt = Clock::now() + std::chrono::milliseconds(board->leaveDelayMs());
         tasks_->schedule(leaveAt,
-                         [this, path, board, mode] { leaveForRestart(path, board, mode); });
+                         [this, port, board, mode] { leaveForRestart(port, board, mode); });
     };
     return std::make_shared<EmulatedLink>(std::move(board), std::move(events));
 }
 
-void EmulatedBus::dropGoneBoard(const QString &path, const std::shared_ptr<Board> &board)
+void EmulatedBus::dropGoneBoard(int port, const std::shared_ptr<Board> &board)
 {
     std::lock_guard<std::recursive_mutex> change(changes_);
-    detach(path, board.get());
+    detach(pathFor(port), board.get());
 }
 
-void EmulatedBus::leaveForRestart(const QString &path, const std::shared_ptr<Board> &board,
-                                  BoardMode mode)
+void EmulatedBus::leaveForRestart(int port, const std::shared_ptr<Board> &board, BoardMode mode)
 {
     std::lock_guard<std::recursive_mutex> change(changes_);
     {
@@ -288,7 +310,7 @@ void EmulatedBus::leaveForRestart(const QString &path, const std::shared_ptr<Boa
         if (restarting_.count(board.get()) == 0)
             return;
     }
-    if (!detach(path, board.get())) {
+    if (!detach(pathFor(port), board.get())) {
         std::lock_guard<std::mutex> lock(mutex_);
         restarting_.erase(board.get());
         return;
@@ -301,12 +323,16 @@ void EmulatedBus::leaveForRestart(const QString &path, const std::shared_ptr<Boa
 void EmulatedBus::returnFromRestart(const std::shared_ptr<Board> &board)
 {
     std::lock_guard<std::recursive_mutex> change(changes_);
+    int port = kNextFreePort;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (restarting_.erase(board.get()) == 0)
+        const auto entry = restarting_.find(board.get());
+        if (entry == restarting_.end())
             return;
+        port = entry->second;
+        restarting_.erase(entry);
     }
-    attach(board);
+    attach(board, port);
 }
 
 } // namespace zq::emu

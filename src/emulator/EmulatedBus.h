@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <vector>
 
 namespace zq::emu
@@ -50,21 +50,29 @@ public:
     int read(uint8_t *buffer, int capacity) { return receive(buffer, capacity, 0, {}); }
 };
 
-// The emulated USB bus: boards are plugged into it and unplugged from it; each plugged board has
-// a device path that, like a real path, holds the identity fragment "vid_5a17&pid_c0d2".
+// The emulated USB bus: boards are plugged into its ports and unplugged from them. A plugged
+// board's device path names its port, as a real board's names its USB port chain, and holds the
+// identity fragment "vid_5a17&pid_c0d2": "emu:1-3 vid_5a17&pid_c0d2" is the board in port 3 of
+// bus 1. A board that restarts comes back into its own port, so under the path it had.
 class EmulatedBus
 {
 public:
     // arrived = true for a plug, false for an unplug; path is the board's device path.
     using Listener = std::function<void(bool arrived, const QString &path)>;
 
+    static constexpr int kNextFreePort = 0;
+
     static EmulatedBus &instance();
 
-    // Plugs a board in and returns its new path. Every plug gets a new path (a new address),
-    // as a real board that re-enumerates does. A board already plugged keeps its path.
-    QString plug(std::shared_ptr<Board> board);
+    // Plugs a board into port (1 and up) and returns its path; empty when another board holds
+    // that port (plugged, or away for a restart). kNextFreePort takes the port after the last one
+    // given that nobody holds, so a board plugged fresh gets a path not seen before; a board put
+    // back into the port it was pulled from gets its old path again. A restart the board had
+    // begun is called off; a board already plugged stays where it is.
+    QString plug(std::shared_ptr<Board> board, int port = kNextFreePort);
     // Unplugs: open links fail from now on (a pending read returns -1 promptly). A restart the
-    // board had begun is called off: it does not come back by itself.
+    // board in that port had begun is called off, also once it has left the bus: it does not
+    // come back by itself.
     void unplug(const QString &path);
     void unplugAll();
 
@@ -86,12 +94,14 @@ private:
     struct Slot;
 
     std::shared_ptr<Slot> findSlot(const QString &path) const; // mutex_ held
-    QString attach(std::shared_ptr<Board> board);              // changes_ held
+    bool portHeld(int port) const;                             // mutex_ held
+    int nextFreePort();                                        // mutex_ held
+    QString attach(std::shared_ptr<Board> board, int port);    // changes_ held
     bool detach(const QString &path, const Board *expected);   // changes_ held
     void notify(bool arrived, const QString &path);            // changes_ held
-    std::shared_ptr<BoardLink> makeLink(const QString &path, std::shared_ptr<Board> board);
-    void dropGoneBoard(const QString &path, const std::shared_ptr<Board> &board);
-    void leaveForRestart(const QString &path, const std::shared_ptr<Board> &board, BoardMode mode);
+    std::shared_ptr<BoardLink> makeLink(int port, std::shared_ptr<Board> board);
+    void dropGoneBoard(int port, const std::shared_ptr<Board> &board);
+    void leaveForRestart(int port, const std::shared_ptr<Board> &board, BoardMode mode);
     void returnFromRestart(const std::shared_ptr<Board> &board);
 
     // One plug or unplug and its notifications at a time, so listeners see them in order.
@@ -99,10 +109,11 @@ private:
     // Guards the members below; never held while a listener runs.
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Slot>> slots_;
-    std::set<const Board *> restarting_; // boards off the bus for a restart, coming back
+    // Boards that restart, each with the port it comes back to (it holds that port meanwhile).
+    std::map<const Board *, int> restarting_;
     std::vector<std::pair<int, Listener>> listeners_;
     int nextListenerId_ = 1;
-    unsigned nextAddress_ = 2;
+    int nextPort_ = 1;
     std::unique_ptr<DelayedTasks> tasks_;
 };
 

@@ -217,10 +217,15 @@ void deviceArrived(Session &session, const QString &name)
     session.frontEnd.appendLog(QStringLiteral("device insert:") + name.toUpper());
 }
 
+// A removal that names the open board closes it even when its path is listed again: a board
+// that restarts comes back under the same path, often before this news is handled, and the
+// device would otherwise stay open on a link that is gone.
 void deviceRemoved(Session &session, const QString &name)
 {
     UsbDevice &device = session.usbDevice;
-    if (device.isOpen() && !device.transport().findProgrammers().contains(device.devicePath())) {
+    const bool namesIt = name.compare(device.devicePath(), Qt::CaseInsensitive) == 0;
+    if (device.isOpen() &&
+        (namesIt || !device.transport().findProgrammers().contains(device.devicePath()))) {
         stopProgrammer(session);
         session.frontEnd.setOperationButtonsEnabled(false);
     }

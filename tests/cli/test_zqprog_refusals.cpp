@@ -133,7 +133,7 @@ private slots:
         const ZqprogRun run = work.run({"--emulated", "--device", "emu:9-9", "info"});
         QCOMPARE(run.exitCode, 3);
         QCOMPARE(run.out, QStringList());
-        QVERIFY(run.err.contains("no programmer at emu:9-9; found:\n  0x00012345  emu:001-002"));
+        QVERIFY(run.err.contains("no programmer at emu:9-9; found:\n  0x00012345  emu:1-1"));
     }
 
     void thePortPathFromListIsAccepted()
@@ -143,7 +143,7 @@ private slots:
         QCOMPARE(list.exitCode, 0);
         QCOMPARE(list.out.size(), 1);
         const QString port = list.out.first().section("  ", 0, 0);
-        QCOMPARE(port, QStringLiteral("emu:001-002"));
+        QCOMPARE(port, QStringLiteral("emu:1-1"));
         // Each run has a new emulated bus, whose first board gets the same path.
         const ZqprogRun info = work.run({"--emulated", "--device", port, "info"});
         QCOMPARE(info.exitCode, 0);

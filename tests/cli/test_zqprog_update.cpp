@@ -1,5 +1,5 @@
 // The programmer's own programs replaced from the command line: the board restarts into its
-// other program and comes back under a new path, and zqprog waits for it and reports its mode.
+// other program and comes back into its port, and zqprog waits for it and reports its mode.
 #include "ZqprogRun.h"
 
 #include <QtTest>
@@ -21,7 +21,7 @@ private slots:
         QVERIFY(verdict > 0);
         QVERIFY(
             log.mid(0, 8).contains("APP code, CRC = " + crcText(work.appImage()) + " Len: 20480"));
-        // Back under a new path and opened again: the new application answers.
+        // Gone, back and opened again: the new application answers.
         QVERIFY(log.mid(verdict).filter("device remove:").size() == 1);
         QVERIFY(log.mid(verdict).filter("device insert:").size() == 1);
         QCOMPARE(log.mid(log.size() - 7), openLog(kNormalWork, 0x20250128, kSampleVersion));

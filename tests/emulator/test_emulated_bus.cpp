@@ -1,4 +1,5 @@
-// Plugging, unplugging, ending blocked reads, and a board that restarts into its other program.
+// Plugging into ports, unplugging, ending blocked reads, and a board that restarts into its other
+// program.
 #include "BoardTalk.h"
 
 #include "emulator/Board.h"
@@ -56,6 +57,11 @@ BoardIdentity inMode(BoardMode mode)
     return identity;
 }
 
+int portOf(const QString &path)
+{
+    return path.section(' ', 0, 0).section('-', 1).toInt();
+}
+
 } // namespace
 
 class EmulatedBusTest : public QObject
@@ -96,6 +102,29 @@ private slots:
         QVERIFY(again != a && again != b);
         QCOMPARE(bus.paths(), QStringList({b, again}));
         QVERIFY(!bus.plug(nullptr).size());
+    }
+
+    // The path names the port: a board put back into its port, or back from a restart, has its
+    // old path; a port that a board holds, also while it is away restarting, takes no other.
+    void aBoardKeepsThePathOfItsPort()
+    {
+        auto board = std::make_shared<Board>(inMode(BoardMode::McuUpdate));
+        board->setRestartDelays(10, 300);
+        const QString path = bus.plug(board, 40);
+        QCOMPARE(path, QString("emu:1-40 vid_5a17&pid_c0d2"));
+        const auto other = std::make_shared<Board>();
+        QVERIFY(bus.plug(other, 40).isEmpty());
+        QVERIFY(roundTrip(*bus.open(path), usbBootFrame(1)));
+        QTRY_VERIFY_WITH_TIMEOUT(bus.paths().isEmpty(), 3000);
+        QVERIFY(bus.plug(other, 40).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(bus.paths(), QStringList{path}, 3000);
+        bus.unplug(path);
+        QCOMPARE(bus.plug(board, 40), path);
+
+        // A fresh board goes into the next port nobody holds.
+        const int next = portOf(bus.plug(other)) + 1;
+        QVERIFY(!bus.plug(std::make_shared<Board>(), next).isEmpty());
+        QCOMPARE(portOf(bus.plug(std::make_shared<Board>())), next + 1);
     }
 
     void listenersHearChangesAfterTheyHappen()
@@ -177,13 +206,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(log.count(), size_t(3), 5000);
         const auto events = log.events();
         QVERIFY(!events[1].arrived && events[1].path == oldPath);
-        QVERIFY(events[2].arrived && events[2].path != oldPath);
-        const QString newPath = events[2].path;
-        QCOMPARE(bus.paths(), QStringList{newPath});
-        QCOMPARE(bus.board(newPath), board);
+        QVERIFY(events[2].arrived && events[2].path == oldPath);
+        QCOMPARE(bus.paths(), QStringList{oldPath});
+        QCOMPARE(bus.board(oldPath), board);
         QVERIFY(!send(*link, connectFrame()));
 
-        const std::optional<Bytes> connect = roundTrip(*bus.open(newPath), connectFrame());
+        const std::optional<Bytes> connect = roundTrip(*bus.open(oldPath), connectFrame());
         QVERIFY(connect);
         QCOMPARE(int((*connect)[2]), to);
     }
@@ -212,8 +240,8 @@ private slots:
         const auto link = bus.open(path);
         QVERIFY(send(*link, usbBootFrame(1)));
         link->cancel();
-        QTRY_VERIFY_WITH_TIMEOUT(bus.paths().size() == 1 && bus.paths()[0] != path, 3000);
-        QCOMPARE(board->mode(), BoardMode::Normal);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            board->mode() == BoardMode::Normal && bus.paths() == QStringList{path}, 3000);
     }
 
     void unplugDuringARestartCallsItOff()

@@ -49,9 +49,9 @@ expect "board" --emulated = "bo"
 expect "--emulated=board" "--emulated=bo"
 expect "--all" check demo.bin "--al"
 # --device offers the ids and port paths of the boards zqprog lists.
-expect "0x00012345 emu:001-002" --emulated info --device ""
+expect "0x00012345 emu:1-1" --emulated info --device ""
 expect "0x00012345 0x00012346" --emulated=board --emulated=other program demo.bin --device "0x"
-expect "emu:001-003" --emulated = board --emulated=other program demo.bin --device "emu:001-003"
+expect "emu:1-2" --emulated = board --emulated=other program demo.bin --device "emu:1-2"
 
 # Every option that the help of a subcommand names is offered after "--".
 for sub in "" list info download check program verify update-app update-boot; do

@@ -3,6 +3,7 @@
 // arrival and removal, and what the removal of the open programmer does to the device and worker.
 
 #include "EmulatedWindow.h"
+#include "TestImages.h"
 #include "operations/ProgrammerState.h"
 
 #include "emulator/Board.h"
@@ -13,6 +14,7 @@
 #include "usb/UsbTransport.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
@@ -22,6 +24,7 @@
 #include <memory>
 
 using zq::emu::Board;
+using zq::emu::BoardMode;
 using zq::emu::EmulatedBus;
 using zq::emu::Fault;
 using zq::emu::FaultKind;
@@ -84,6 +87,7 @@ private slots:
     void unplugOfTheOpenBoardClosesItBeforeTheLogLine();
     void unplugDuringConnectEndsTheConnect();
     void chosenBoardStaysChosenWhenTheListIsRefilled();
+    void updatedBoardStaysChosenUnderItsPath();
 };
 
 void WindowDevicesTest::firstSearchComesAboutASecondAfterStart_data()
@@ -264,6 +268,35 @@ void WindowDevicesTest::chosenBoardStaysChosenWhenTheListIsRefilled()
     bus.unplug(second);
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList{third}, 5000);
     QCOMPARE(box->currentIndex(), 0);
+    QVERIFY(rig.boxes.boxes().isEmpty());
+}
+
+// Two boards, the first chosen and opened, then its boot loader replaced: the board restarts
+// into its other program, comes back under the path it had, and is still the one chosen.
+void WindowDevicesTest::updatedBoardStaysChosenUnderItsPath()
+{
+    EmulatedWindow rig;
+    const QString image = rig.directory.filePath("Bootware/new.boot");
+    QVERIFY(QDir().mkpath(rig.directory.filePath("Bootware")));
+    QVERIFY(writeAll(image, programmerImage(20480, 0x20260101, 0x32F10300)));
+    EmulatedBus &bus = EmulatedBus::instance();
+    auto updated = std::make_shared<Board>();
+    const QString first = bus.plug(updated);
+    const QString second = bus.plug(std::make_shared<Board>());
+    MainWindow &window = rig.start();
+    QComboBox *box = window.form()->comboBox_Device;
+    QTRY_COMPARE_WITH_TIMEOUT(listed(window), (QStringList{first, second}), 5000);
+    rig.pressOpen();
+    QCOMPARE(window.device().devicePath(), first);
+
+    window.setFileChooser([&](const QString &, const QString &, const QString &) { return image; });
+    window.form()->pushButton_UpdateBoot->click();
+    QCOMPARE(logLines(window).last(), QString("Update MCU is OK!!!!!!"));
+    QTRY_VERIFY_WITH_TIMEOUT(logLines(window).last().startsWith("device insert:"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.deviceSearchTimer().isActive(), 5000);
+    QCOMPARE(updated->mode(), BoardMode::McuUpdate);
+    QCOMPARE(box->currentText(), first);
+    QCOMPARE(listed(window), (QStringList{second, first}));
     QVERIFY(rig.boxes.boxes().isEmpty());
 }
 
