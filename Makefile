@@ -75,10 +75,10 @@ windows-zip: windows
 
 # Everything under wine: the WinUSB, SetupAPI and notification smoke programs, zqprog.exe over the
 # emulated board, the window's and the operations' Qt Test programs, and the demo window on a
-# private X server, pressed and closed.
+# private X server, pressed, photographed for the README (docs/demo-windows.png) and closed.
 check-windows: windows
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	tools/windows/check.sh $(WIN_BUILD)
+	SCREENSHOT=$(CURDIR)/docs/demo-windows.png tools/windows/check.sh $(WIN_BUILD)
 
 # libFuzzer targets (clang, own build folder build-fuzz); each runs FUZZ_SECONDS on a copy of its seeds.
 FUZZ_SECONDS ?= 60

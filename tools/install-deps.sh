@@ -7,7 +7,7 @@ set -eu
 # binutils (objcopy, and the ARM cross tools) make the HEX, S-record and ELF samples the
 # image-format tests compare against.
 build_pkgs="cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libusb-1.0-0-dev binutils binutils-arm-none-eabi"
-windows_pkgs="g++-mingw-w64-x86-64 wine64 xvfb x11-utils fonts-dejavu-core"
+windows_pkgs="g++-mingw-w64-x86-64 wine64 xvfb x11-utils fonts-dejavu-core fonts-liberation imagemagick"
 # What tools/windows/build-qt.sh needs to cross-build Qt from Debian's source.
 qt_windows_pkgs="g++-mingw-w64-x86-64 dpkg-dev make perl xz-utils"
 usbemu_pkgs="umockdev libumockdev-dev"
