@@ -1,11 +1,11 @@
 // Whatever a programmer (or something posing as one) answers: every command's reply check
 // must judge it without reading past the reply, log a CRC mismatch in its one form, and the
 // connect reply's decoding must take its fields from the 36 bytes and nowhere else.
-#include "protocol/CommandSet.h"
+#include "FuzzCheck.h"
 #include "common/Crc32.h"
 #include "frontend/FrontEnd.h"
-#include "FuzzCheck.h"
 #include "protocol/CommandFrame.h"
+#include "protocol/CommandSet.h"
 #include "protocol/TargetIds.h"
 
 #include <QString>
@@ -21,6 +21,7 @@
 #include <vector>
 
 using zq::protocol::checkReply;
+using zq::protocol::ConnectionMode;
 using zq::protocol::ConnectReply;
 using zq::protocol::decodeConnectReply;
 using zq::protocol::kConnectReplySize;
@@ -99,26 +100,26 @@ void checkDecoded(const uint8_t *reply)
 {
     const ConnectReply decoded = decodeConnectReply(reply);
     ZQ_FUZZ_CHECK(decoded.modeByte == reply[2]);
-    const int mode = int(decoded.connectionMode);
+    const ConnectionMode mode = decoded.connectionMode;
     switch (reply[2]) {
     case '[':
-        ZQ_FUZZ_CHECK(mode == ConnectReply::UpdateMcuCode);
+        ZQ_FUZZ_CHECK(mode == ConnectionMode::UpdateMcuCode);
         break;
     case ';':
-        ZQ_FUZZ_CHECK(mode == ConnectReply::NormalWork);
+        ZQ_FUZZ_CHECK(mode == ConnectionMode::NormalWork);
         break;
     case '+':
-        ZQ_FUZZ_CHECK(mode == ConnectReply::UpdateBoot);
+        ZQ_FUZZ_CHECK(mode == ConnectionMode::UpdateBoot);
         break;
     default:
-        ZQ_FUZZ_CHECK(mode == ConnectReply::UnknownMode);
+        ZQ_FUZZ_CHECK(mode == ConnectionMode::Unknown);
         break;
     }
     const uint32_t running = 0x20000000u | bigEndian(reply + 3, 3);
     const uint32_t other = 0x20000000u | bigEndian(reply + 18, 3);
-    if (mode == ConnectReply::UnknownMode) {
+    if (mode == ConnectionMode::Unknown) {
         ZQ_FUZZ_CHECK(decoded.appVersion == 0 && decoded.bootVersion == 0);
-    } else if (mode == ConnectReply::NormalWork) {
+    } else if (mode == ConnectionMode::NormalWork) {
         ZQ_FUZZ_CHECK(decoded.appVersion == running && decoded.bootVersion == other);
     } else {
         ZQ_FUZZ_CHECK(decoded.bootVersion == running && decoded.appVersion == other);

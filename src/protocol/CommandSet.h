@@ -24,32 +24,8 @@ enum class ConnectionMode : int {
     UpdateBoot = 2, // its application runs, ready to take a new boot loader
 };
 
-// Mode comparisons with plain numbers, for code that keeps the mode as its number.
-constexpr bool operator==(ConnectionMode mode, int value)
-{
-    return int(mode) == value;
-}
-constexpr bool operator!=(ConnectionMode mode, int value)
-{
-    return int(mode) != value;
-}
-constexpr bool operator==(int value, ConnectionMode mode)
-{
-    return int(mode) == value;
-}
-constexpr bool operator!=(int value, ConnectionMode mode)
-{
-    return int(mode) != value;
-}
-
 // What the programmer says about itself in its 36-byte answer to the connect command.
 struct ConnectReply {
-    // The modes by their former names.
-    static constexpr ConnectionMode UnknownMode = ConnectionMode::Unknown;
-    static constexpr ConnectionMode UpdateMcuCode = ConnectionMode::UpdateMcuCode;
-    static constexpr ConnectionMode NormalWork = ConnectionMode::NormalWork;
-    static constexpr ConnectionMode UpdateBoot = ConnectionMode::UpdateBoot;
-
     uint8_t modeByte = 0; // reply byte 2: ';', '[' or '+' for the three modes
     ConnectionMode connectionMode = ConnectionMode::Unknown;
     // Versions are 0x20 in the top byte, then three reply bytes. The running code's version sits

@@ -265,7 +265,7 @@ private slots:
                      {BoardMode::Normal, BoardMode::McuUpdate}};
         for (const auto &c : cases) {
             OperationRig rig(inMode(c.start));
-            const int mode = int(rig.session.state.connectionMode);
+            const auto mode = rig.session.state.connectionMode;
             zq::ops::runUartApplication(rig.session);
             QVERIFY(rig.frontEnd.log.isEmpty());
             QVERIFY(rig.frontEnd.operationButtonsCalls.isEmpty());

@@ -305,7 +305,7 @@ private slots:
         QCOMPARE(identity.appVersion, 0x20250128u);
         QCOMPARE(identity.boardId, 0x9ABCDEF0u);
         QCOMPARE(bench.commands.CMD_CONNECT(identity), 0);
-        QCOMPARE(identity.connectionMode, int(ConnectReply::UnknownMode));
+        QCOMPARE(identity.connectionMode, ConnectionMode::Unknown);
         QVERIFY(bench.frontEnd.log.isEmpty());
     }
 

@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(rig.commands.CMD_CONNECT(identity), 0);
         const zq::emu::BoardIdentity expected = rig.board->identity();
         QCOMPARE(identity.modeByte, uint8_t(expected.mode));
-        QCOMPARE(identity.connectionMode, int(ConnectReply::NormalWork));
+        QCOMPARE(identity.connectionMode, ConnectionMode::NormalWork);
         QCOMPARE(identity.appVersion, expected.appVersion);
         QCOMPARE(identity.bootVersion, expected.bootVersion);
         QCOMPARE(identity.boardMcu, expected.boardMcu);

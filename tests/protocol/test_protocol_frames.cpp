@@ -69,7 +69,7 @@ private slots:
             return decodeConnectReply(reinterpret_cast<const uint8_t *>(reply.constData()));
         };
         const ConnectReply normal = decode(';', 0x000001);
-        QCOMPARE(normal.connectionMode, int(ConnectReply::NormalWork));
+        QCOMPARE(normal.connectionMode, ConnectionMode::NormalWork);
         QCOMPARE(normal.appVersion, 0x20250128u);
         QCOMPARE(normal.bootVersion, 0x20241130u);
         QCOMPARE(normal.boardMcu, 0x12345678u);
@@ -77,16 +77,16 @@ private slots:
         QCOMPARE(normal.flashId, 0x000001u);
 
         const ConnectReply update = decode('[', 0x000001);
-        QCOMPARE(update.connectionMode, int(ConnectReply::UpdateMcuCode));
+        QCOMPARE(update.connectionMode, ConnectionMode::UpdateMcuCode);
         QCOMPARE(update.bootVersion, 0x20250128u);
         QCOMPARE(update.appVersion, 0x20241130u);
 
         const ConnectReply boot = decode('+', 0x000001);
-        QCOMPARE(boot.connectionMode, int(ConnectReply::UpdateBoot));
+        QCOMPARE(boot.connectionMode, ConnectionMode::UpdateBoot);
         QCOMPARE(boot.bootVersion, 0x20250128u);
 
         const ConnectReply unknown = decode('K', 0xEF4018);
-        QCOMPARE(unknown.connectionMode, int(ConnectReply::UnknownMode));
+        QCOMPARE(unknown.connectionMode, ConnectionMode::Unknown);
         QCOMPARE(unknown.modeByte, uint8_t('K'));
         QCOMPARE(unknown.flashId, 0xEF4018u);
     }

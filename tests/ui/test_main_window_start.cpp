@@ -104,7 +104,7 @@ void MainWindowStartTest::shellStateStartsAtItsDefaults()
 {
     WorkingDirectory directory;
     MainWindow window;
-    QCOMPARE(window.state().connectionMode, 0);
+    QCOMPARE(window.state().connectionMode, zq::protocol::ConnectionMode::UpdateMcuCode);
     QCOMPARE(window.state().bootUpdateEnabled, 0);
     QCOMPARE(window.state().flashKnown, 0);
     QCOMPARE(window.state().codeFlashAddress, 0x10000u);

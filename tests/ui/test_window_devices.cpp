@@ -218,7 +218,7 @@ void WindowDevicesTest::unplugOfTheOpenBoardClosesItBeforeTheLogLine()
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList(), 5000);
     QCOMPARE(window.device().devicePath(), path);
     // The identity of the last connect stays.
-    QCOMPARE(window.state().connectionMode, 1);
+    QCOMPARE(window.state().connectionMode, zq::protocol::ConnectionMode::NormalWork);
     QCOMPARE(window.state().boardId, 0x00012345u);
     QVERIFY(rig.boxes.boxes().isEmpty());
 }
@@ -241,7 +241,7 @@ void WindowDevicesTest::unplugDuringConnectEndsTheConnect()
                           "Fail to connect the programmer..."}));
     QVERIFY(!window.device().isOpen());
     QVERIFY(!window.worker().isRunning());
-    QCOMPARE(window.state().connectionMode, 0);
+    QCOMPARE(window.state().connectionMode, zq::protocol::ConnectionMode::UpdateMcuCode);
     QTRY_COMPARE_WITH_TIMEOUT(listed(window), QStringList(), 5000);
     QVERIFY(rig.boxes.boxes().isEmpty());
 }

@@ -173,7 +173,10 @@ void WindowOpenTest::eachModeEnablesItsButtons()
     QVERIFY(window.device().isOpen());
     QVERIFY(window.worker().isRunning());
     const zq::ops::ProgrammerState &state = window.state();
-    QCOMPARE(state.connectionMode, mode == ';' ? 1 : mode == '[' ? 0 : 2);
+    using zq::protocol::ConnectionMode;
+    QCOMPARE(state.connectionMode, mode == ';'   ? ConnectionMode::NormalWork
+                                   : mode == '[' ? ConnectionMode::UpdateMcuCode
+                                                 : ConnectionMode::UpdateBoot);
     QCOMPARE(state.bootVersion, 0x20250128u);
     QCOMPARE(state.appVersion, 0x20250310u);
     QCOMPARE(state.boardMcu, 0x32F10300u);
@@ -288,7 +291,7 @@ void WindowOpenTest::failedConnectLeavesTheBoardOpen()
     QVERIFY(window.worker().isRunning());
     QCOMPARE(enabledOperationButtons(window), QStringList());
     QCOMPARE(fieldTexts(window), (QStringList{"", "", "", ""}));
-    QCOMPARE(window.state().connectionMode, 0);
+    QCOMPARE(window.state().connectionMode, zq::protocol::ConnectionMode::UpdateMcuCode);
     QCOMPARE(window.state().boardId, 0u);
     QCOMPARE(window.state().flashKnown, 0);
 
@@ -326,7 +329,7 @@ void WindowOpenTest::failedConnectKeepsTheLastIdentity()
              (QStringList{"Open the programmer ok...", "Illegal connection...",
                           "Fail to connect the programmer..."}));
     const zq::ops::ProgrammerState &state = window.state();
-    QCOMPARE(state.connectionMode, 1);
+    QCOMPARE(state.connectionMode, zq::protocol::ConnectionMode::NormalWork);
     QCOMPARE(state.boardId, 0x00012345u);
     QCOMPARE(state.bootVersion, 0x20250128u);
     QCOMPARE(state.flashId, 0xEF4018u);

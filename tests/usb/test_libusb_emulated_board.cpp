@@ -213,7 +213,7 @@ void LibusbEmulatedBoardTest::unplugWhileAReadIsPendingEndsTheConnect()
     // The failed read closed the device and ended the worker.
     QVERIFY(!rig.device.isOpen());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.worker.isRunning(), 5000);
-    QCOMPARE(rig.session.state.connectionMode, 0);
+    QCOMPARE(rig.session.state.connectionMode, zq::protocol::ConnectionMode::UpdateMcuCode);
 }
 
 void LibusbEmulatedBoardTest::windowFollowsPlugAndUnplug()
