@@ -319,7 +319,7 @@ SubcommandResult operate(SubcommandResult result, ops::ProgrammerLink &console,
     if (row.targetRun == TargetRun::MustStart && session.commands.lastRunFailed())
         return failed(result, OperationFailed,
                       QStringLiteral("the image is written and checked, but the target did not "
-                                     "run (\"Target run fail...\")"));
+                                     "run (its run step failed)"));
     return row.updatesProgrammer() ? followRestart(result, console, output, path, before, leaving)
                                    : result;
 }
