@@ -40,12 +40,8 @@ public:
     void showErrorMessage(const QString &) override {}
     void setOperationButtonsEnabled(bool) override {}
     void setButtonEnabled(Button, bool) override {}
-    int mcuTypeIndex() const override { return mcuType; }
+    Choices choices() const override { return {mcuType, 0, false, QStringLiteral("0"), codePath}; }
     void setMcuTypeIndex(int index) override { mcuType = index; }
-    int swdSpeedIndex() const override { return 0; }
-    bool powerOffAfterDone() const override { return false; }
-    QString programNumberText() const override { return QStringLiteral("0"); }
-    QString codePathText() const override { return codePath; }
     void setCodePathText(const QString &path) override { codePath = path; }
     void setCodeSummary(const QString &) override {}
     void setBoardIdText(const QString &) override {}

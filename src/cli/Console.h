@@ -63,12 +63,11 @@ public:
     void showErrorMessage(const QString &text) override;
     void setOperationButtonsEnabled(bool enable) override;
     void setButtonEnabled(Button button, bool enable) override;
-    int mcuTypeIndex() const override { return mcuTypeIndex_; }
+    Choices choices() const override
+    {
+        return {mcuTypeIndex_, swdSpeedIndex_, powerOff_, programNumber_, file_};
+    }
     void setMcuTypeIndex(int index) override { mcuTypeIndex_ = index; }
-    int swdSpeedIndex() const override { return swdSpeedIndex_; }
-    bool powerOffAfterDone() const override { return powerOff_; }
-    QString programNumberText() const override { return programNumber_; }
-    QString codePathText() const override { return file_; }
     void setCodePathText(const QString &path) override { file_ = path; }
     void setCodeSummary(const QString &text) override { codeSummary_ = text; }
     void setBoardIdText(const QString &) override {}

@@ -307,8 +307,8 @@ SubcommandResult operate(SubcommandResult result, ops::ProgrammerLink &console,
     result.code = row.operation(session);
     // The target the board found, else the one the user named (a download's).
     const uint32_t found = session.commands.lastTargetId();
-    const int mcuType =
-        found != protocol::kNoTargetId ? protocol::indexForTargetId(found) : buttons.mcuTypeIndex();
+    const int mcuType = found != protocol::kNoTargetId ? protocol::indexForTargetId(found)
+                                                       : buttons.choices().mcuTypeIndex;
     if (!row.updatesProgrammer() && mcuType >= 1 && mcuType < protocol::kMcuTypeCount)
         result.targetId = protocol::targetIdForIndex(mcuType);
     if (*result.code != 0)

@@ -39,15 +39,19 @@ public:
     virtual void setOperationButtonsEnabled(bool enable) = 0;
     virtual void setButtonEnabled(Button button, bool enable) = 0;
 
-    // Choices the user made in the control panel.
-    virtual int mcuTypeIndex() const = 0;          // index into the target id table, -1 for none
-    virtual void setMcuTypeIndex(int index) = 0;   // SWD init reports the target's type
-    virtual int swdSpeedIndex() const = 0;         // -1 for none
-    virtual bool powerOffAfterDone() const = 0;    // stop the target's supply after the job
-    virtual QString programNumberText() const = 0; // "Program Number:"
+    // The choices the user made in the control panel, as they stand when they are read: an
+    // operation reads them when it starts and again where it builds a frame that carries one.
+    struct Choices {
+        int mcuTypeIndex = -1;          // index into the target id table, -1 for none
+        int swdSpeedIndex = -1;         // -1 for none
+        bool powerOffAfterDone = false; // stop the target's supply after the job
+        QString programNumberText;      // "Program Number:"
+        QString codePath;               // the code file line
+    };
+    virtual Choices choices() const = 0;
+    virtual void setMcuTypeIndex(int index) = 0; // SWD init reports the target's type
 
     // The code file line and its summary label.
-    virtual QString codePathText() const = 0;
     virtual void setCodePathText(const QString &path) = 0;
     virtual void setCodeSummary(const QString &text) = 0;
 

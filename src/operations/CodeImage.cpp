@@ -86,7 +86,7 @@ bool refuseShortImage(FrontEnd &frontEnd, int32_t length)
 CodeRead readCodeImage(Session &session, const CodeFileTexts &texts, QByteArray &mcuCodeBuffer)
 {
     FrontEnd &frontEnd = session.frontEnd;
-    const QString path = frontEnd.codePathText();
+    const QString path = frontEnd.choices().codePath;
     if (path.isEmpty()) {
         frontEnd.showCriticalMessage(texts.emptyPath);
         return CodeRead::NoPath;

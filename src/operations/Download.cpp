@@ -67,9 +67,10 @@ uint32_t swdSpeedCode(int listIndex)
 MessageFields messageFields(Session &session)
 {
     const FrontEnd &frontEnd = session.frontEnd;
-    return {protocol::targetIdForIndex(frontEnd.mcuTypeIndex()),
-            programNumberFromText(frontEnd.programNumberText()), session.state.mcuCodeLength,
-            session.state.mcuCodeCrc, swdSpeedCode(frontEnd.swdSpeedIndex())};
+    const FrontEnd::Choices choices = frontEnd.choices();
+    return {protocol::targetIdForIndex(choices.mcuTypeIndex),
+            programNumberFromText(choices.programNumberText), session.state.mcuCodeLength,
+            session.state.mcuCodeCrc, swdSpeedCode(choices.swdSpeedIndex)};
 }
 
 // The record is written only after the image has passed its check, so a programmer never holds
@@ -189,7 +190,7 @@ int downloadToProgrammer(Session &session)
     FrontEnd &frontEnd = session.frontEnd;
     if (!requireOpenProgrammer(session, kDisconnected))
         return kProgrammerNotOpen;
-    session.state.targetId = protocol::targetIdForIndex(frontEnd.mcuTypeIndex());
+    session.state.targetId = protocol::targetIdForIndex(frontEnd.choices().mcuTypeIndex);
     if (session.state.targetId == protocol::kNoTargetId) {
         frontEnd.clearLog();
         frontEnd.appendLog(toHexText(session.state.targetId, 8) +

@@ -32,7 +32,8 @@ int writeImage(Session &session, const QByteArray &image)
 // The SWD choices as the control panel shows them now: each frame takes them when it is built.
 CommandSet::SwdChoices swdChoices(const FrontEnd &frontEnd)
 {
-    return {frontEnd.swdSpeedIndex(), frontEnd.powerOffAfterDone()};
+    const FrontEnd::Choices choices = frontEnd.choices();
+    return {choices.swdSpeedIndex, choices.powerOffAfterDone};
 }
 
 // 0, InitOrRunFailed, or UnknownTarget when the target is of no known type.

@@ -281,34 +281,16 @@ void MainWindow::setButtonEnabled(Button button, bool enable)
     target->setEnabled(enable);
 }
 
-int MainWindow::mcuTypeIndex() const
+zq::FrontEnd::Choices MainWindow::choices() const
 {
-    return formRecord->comboBox_MCUType->currentIndex();
+    return {formRecord->comboBox_MCUType->currentIndex(),
+            formRecord->comboBox_SWDSPEED->currentIndex(), formRecord->checkBox_PwrOFF->isChecked(),
+            formRecord->lineEdit_WrSum->text(), formRecord->lineEdit_MCU->text()};
 }
 
 void MainWindow::setMcuTypeIndex(int index)
 {
     formRecord->comboBox_MCUType->setCurrentIndex(index);
-}
-
-int MainWindow::swdSpeedIndex() const
-{
-    return formRecord->comboBox_SWDSPEED->currentIndex();
-}
-
-bool MainWindow::powerOffAfterDone() const
-{
-    return formRecord->checkBox_PwrOFF->isChecked();
-}
-
-QString MainWindow::programNumberText() const
-{
-    return formRecord->lineEdit_WrSum->text();
-}
-
-QString MainWindow::codePathText() const
-{
-    return formRecord->lineEdit_MCU->text();
 }
 
 void MainWindow::setCodePathText(const QString &path)

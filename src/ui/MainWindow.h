@@ -68,12 +68,8 @@ public:
     void showErrorMessage(const QString &text) override;
     void setOperationButtonsEnabled(bool enable) override;
     void setButtonEnabled(Button button, bool enable) override;
-    int mcuTypeIndex() const override;
+    Choices choices() const override;
     void setMcuTypeIndex(int index) override;
-    int swdSpeedIndex() const override;
-    bool powerOffAfterDone() const override;
-    QString programNumberText() const override;
-    QString codePathText() const override;
     void setCodePathText(const QString &path) override;
     void setCodeSummary(const QString &text) override;
     void setBoardIdText(const QString &text) override;

@@ -70,16 +70,15 @@ public:
     {
         buttonCalls << qMakePair(button, enable);
     }
-    int mcuTypeIndex() const override { return mcuType; }
+    Choices choices() const override
+    {
+        return {mcuType, swdSpeed, powerOff, programNumber, codePath};
+    }
     void setMcuTypeIndex(int index) override
     {
         mcuType = index;
         mcuTypeIndexesSet << index;
     }
-    int swdSpeedIndex() const override { return swdSpeed; }
-    bool powerOffAfterDone() const override { return powerOff; }
-    QString programNumberText() const override { return programNumber; }
-    QString codePathText() const override { return codePath; }
     void setCodePathText(const QString &path) override
     {
         codePath = path;

@@ -233,7 +233,7 @@ void MainWindowStartTest::frontEndReachesTheForm()
     QCOMPARE(logLines(window).mid(logLines(window).size() - 2), QStringList({"first", "second"}));
     frontEnd.clearLog();
     QCOMPARE(f->textEdit->toPlainText(), QString());
-    QCOMPARE(frontEnd.programNumberText(), QString("100000"));
+    QCOMPARE(frontEnd.choices().programNumberText, QString("100000"));
 
     frontEnd.setButtonEnabled(FrontEnd::Button::UpdateBoot, true);
     QVERIFY(f->pushButton_UpdateBoot->isEnabled());
@@ -245,16 +245,16 @@ void MainWindowStartTest::frontEndReachesTheForm()
 
     frontEnd.setMcuTypeIndex(4);
     QCOMPARE(f->comboBox_MCUType->currentText(), QString("ZQ427"));
-    QCOMPARE(frontEnd.mcuTypeIndex(), 4);
+    QCOMPARE(frontEnd.choices().mcuTypeIndex, 4);
     f->comboBox_SWDSPEED->setCurrentIndex(2);
-    QCOMPARE(frontEnd.swdSpeedIndex(), 2);
-    QVERIFY(frontEnd.powerOffAfterDone());
+    QCOMPARE(frontEnd.choices().swdSpeedIndex, 2);
+    QVERIFY(frontEnd.choices().powerOffAfterDone);
     f->checkBox_PwrOFF->setChecked(false);
-    QVERIFY(!frontEnd.powerOffAfterDone());
+    QVERIFY(!frontEnd.choices().powerOffAfterDone);
 
     frontEnd.setCodePathText("/data/code.bin");
     QCOMPARE(f->lineEdit_MCU->text(), QString("/data/code.bin"));
-    QCOMPARE(frontEnd.codePathText(), QString("/data/code.bin"));
+    QCOMPARE(frontEnd.choices().codePath, QString("/data/code.bin"));
     frontEnd.showFlashInfo("0xEF4017", "8192KB", "W25Q64");
     QCOMPARE(f->lineEdit_FlashID->text(), QString("0xEF4017"));
     QCOMPARE(f->lineEdit_FlashSize->text(), QString("8192KB"));
