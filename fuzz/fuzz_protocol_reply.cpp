@@ -44,12 +44,8 @@ public:
     void showErrorMessage(const QString &) override { misuse(); }
     void setOperationButtonsEnabled(bool) override { misuse(); }
     void setButtonEnabled(Button, bool) override { misuse(); }
-    int mcuTypeIndex() const override { return misuse(), 0; }
+    Choices choices() const override { return misuse(), Choices(); }
     void setMcuTypeIndex(int) override { misuse(); }
-    int swdSpeedIndex() const override { return misuse(), 0; }
-    bool powerOffAfterDone() const override { return misuse(), false; }
-    QString programNumberText() const override { return misuse(), QString(); }
-    QString codePathText() const override { return misuse(), QString(); }
     void setCodePathText(const QString &) override { misuse(); }
     void setCodeSummary(const QString &) override { misuse(); }
     void setBoardIdText(const QString &) override { misuse(); }
