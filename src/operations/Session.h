@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frontend/FrontEnd.h"
 #include "operations/ImageFile.h"
 #include "operations/ProgrammerState.h"
 #include "protocol/CommandSet.h"
@@ -16,7 +17,6 @@ class USB_BURN_CTRL;
 
 namespace zq
 {
-class FrontEnd;
 namespace usb
 {
 class UsbTransport;

@@ -36,6 +36,14 @@ CommandSet::SwdChoices swdChoices(const FrontEnd &frontEnd)
     return {choices.swdSpeedIndex, choices.powerOffAfterDone};
 }
 
+// The init has found the target: the control panel shows its type. Its index in the table.
+int showReportedTarget(Session &session)
+{
+    const int type = protocol::indexForTargetId(session.commands.lastTargetId());
+    session.frontEnd.setMcuTypeIndex(type);
+    return type;
+}
+
 // 0, InitOrRunFailed, or UnknownTarget when the target is of no known type.
 int connectTarget(Session &session)
 {
@@ -45,8 +53,8 @@ int connectTarget(Session &session)
         frontEnd.appendLog(QStringLiteral("Init fail...") + toDecText(init));
         return program::InitOrRunFailed;
     }
+    const int type = showReportedTarget(session);
     frontEnd.appendLog(QStringLiteral("Init ready..."));
-    const int type = protocol::indexForTargetId(session.commands.lastTargetId());
     return type >= 1 && type < protocol::kMcuTypeCount ? 0 : program::UnknownTarget;
 }
 
@@ -135,6 +143,8 @@ int verifyTarget(Session &session)
     }
     const bool linked =
         commands.CMD_SWD_INIT(CommandSet::Init, swdChoices(frontEnd)) == protocol::Ok;
+    if (linked)
+        showReportedTarget(session);
     frontEnd.appendLog(linked ? QStringLiteral("Init ready...") : QStringLiteral("Init fail..."));
     const ProgrammerState &state = session.state;
     const bool same =

@@ -80,7 +80,7 @@ int buildBlockFrame(uint8_t *frame, uint8_t letter, uint32_t address, const uint
     return total + 2;
 }
 
-Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, FrontEnd &frontEnd)
+Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, CommandOutput &output)
 {
     if (!lengthFits(length, rule))
         return BadReply;
@@ -92,8 +92,8 @@ Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, Front
     if (computed == received)
         return Ok;
     if (rule.crcLabel)
-        frontEnd.appendLog(QString::fromLatin1(rule.crcLabel) + toHexText(computed, 8) +
-                           QLatin1Char(',') + toHexText(received, 8));
+        output.appendLog(QString::fromLatin1(rule.crcLabel) + toHexText(computed, 8) +
+                         QLatin1Char(',') + toHexText(received, 8));
     return BadCrc;
 }
 

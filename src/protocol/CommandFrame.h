@@ -4,7 +4,7 @@
 
 namespace zq
 {
-class FrontEnd;
+class CommandOutput;
 }
 
 namespace zq::protocol
@@ -61,7 +61,7 @@ struct ReplyRule {
 
 // Ok for a reply that passes; BadReply for a wrong length or marker (nothing logged); BadCrc
 // after the line label + computed CRC + "," + received CRC.
-Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, FrontEnd &frontEnd);
+Result checkReply(const uint8_t *reply, int length, const ReplyRule &rule, CommandOutput &output);
 
 // The fields of the 13-byte replies that carry data.
 inline constexpr int kReplySize = 13;

@@ -71,25 +71,24 @@ uint8_t speedByte(int listIndex)
     return uint8_t(std::clamp(listIndex, 0, 2));
 }
 
-// SWD init reply: target id in bytes 3..6, status in byte 7. The front end shows the type.
-int reportInit(const uint8_t *reply, FrontEnd &frontEnd, uint32_t &targetId)
+// SWD init reply: target id in bytes 3..6, status in byte 7.
+int reportInit(const uint8_t *reply, CommandOutput &output, uint32_t &targetId)
 {
     if (reply[7] != 0) {
-        frontEnd.appendLog(QStringLiteral("Target init fail..."));
+        output.appendLog(QStringLiteral("Target init fail..."));
         return BadReply;
     }
     targetId = readBigEndian(reply + 3, 4);
-    frontEnd.appendLog(QStringLiteral("Target init ok..."));
-    frontEnd.appendLog(QStringLiteral("Target type:") + toHexText(targetId, 8));
-    frontEnd.setMcuTypeIndex(indexForTargetId(targetId));
+    output.appendLog(QStringLiteral("Target init ok..."));
+    output.appendLog(QStringLiteral("Target type:") + toHexText(targetId, 8));
     return Ok;
 }
 
-int reportRun(const uint8_t *reply, FrontEnd &frontEnd, bool &runFailed)
+int reportRun(const uint8_t *reply, CommandOutput &output, bool &runFailed)
 {
     runFailed = reply[7] != 0;
-    frontEnd.appendLog(runFailed ? QStringLiteral("Target run fail...")
-                                 : QStringLiteral("Target run..."));
+    output.appendLog(runFailed ? QStringLiteral("Target run fail...")
+                               : QStringLiteral("Target run..."));
     return Ok;
 }
 
@@ -129,8 +128,8 @@ ConnectReply decodeConnectReply(const uint8_t *reply)
     return decoded;
 }
 
-CommandSet::CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, HandOverWait &wait)
-    : burnCtrl_(burnCtrl), frontEnd_(frontEnd), wait_(wait), lastTargetId_(kNoTargetId)
+CommandSet::CommandSet(USB_BURN_CTRL &burnCtrl, CommandOutput &output, HandOverWait &wait)
+    : burnCtrl_(burnCtrl), output_(output), wait_(wait), lastTargetId_(kNoTargetId)
 {
 }
 
@@ -166,29 +165,29 @@ int CommandSet::CMD_SWD_WRITE(const uint8_t *data, uint32_t address, int32_t len
 int CommandSet::CMD_CHECK_SPIFLASH(uint32_t expectedCrc, uint32_t startAddress, uint32_t length)
 {
     const CommandRule &rule = kCheckSpiFlash;
-    Transaction transaction(burnCtrl_, frontEnd_, rule.style, wait_);
+    Transaction transaction(burnCtrl_, output_, rule.style, wait_);
     const int frameLength =
         buildCheckFrame(burnCtrl_.txBuffer, rule.letter, startAddress, length, expectedCrc);
     if (transaction.send(frameLength, rule.sendTries) != Ok)
         return NotSent;
-    frontEnd_.setProgress(0);
+    output_.setProgress(0);
     for (;;) {
         if (transaction.awaitReply(rule.replyTries) != Ok)
             return NoReply;
         transaction.releaseReply();
-        frontEnd_.processEvents();
-        const int valid = checkReply(reply(), burnCtrl_.rxLength.load(), rule.reply, frontEnd_);
+        output_.processEvents();
+        const int valid = checkReply(reply(), burnCtrl_.rxLength.load(), rule.reply, output_);
         if (valid != Ok)
             return valid;
         if (replyStatus(reply()) != kStatusProgress)
             break;
-        frontEnd_.setProgress(progressPercent(replyValue(reply()), length));
+        output_.setProgress(progressPercent(replyValue(reply()), length));
     }
     if (replyStatus(reply()) != kStatusDone)
         return reportReadCrc();
-    frontEnd_.appendLog(QStringLiteral("Check CRC:") + toHexText(replyValue(reply()), 8));
-    frontEnd_.appendLog(QStringLiteral("Write spi flash OK!"));
-    frontEnd_.setProgress(100);
+    output_.appendLog(QStringLiteral("Check CRC:") + toHexText(replyValue(reply()), 8));
+    output_.appendLog(QStringLiteral("Write spi flash OK!"));
+    output_.setProgress(100);
     return Ok;
 }
 
@@ -234,17 +233,17 @@ int CommandSet::CMD_SWD_INIT(int mode, const SwdChoices &choices, uint32_t argum
     const int result = exchange(sealFixedFrame(frame), kSwdInit);
     if (result != Ok)
         return result;
-    return init ? reportInit(reply(), frontEnd_, lastTargetId_)
-                : reportRun(reply(), frontEnd_, lastRunFailed_);
+    return init ? reportInit(reply(), output_, lastTargetId_)
+                : reportRun(reply(), output_, lastRunFailed_);
 }
 
 int CommandSet::exchange(int32_t frameLength, const CommandRule &rule)
 {
-    Transaction transaction(burnCtrl_, frontEnd_, rule.style, wait_);
+    Transaction transaction(burnCtrl_, output_, rule.style, wait_);
     const int result = transaction.run(frameLength, rule.sendTries, rule.replyTries);
     if (result != Ok)
         return result;
-    return checkReply(reply(), burnCtrl_.rxLength.load(), rule.reply, frontEnd_);
+    return checkReply(reply(), burnCtrl_.rxLength.load(), rule.reply, output_);
 }
 
 int CommandSet::sendBlock(const CommandRule &rule, const uint8_t *data, uint32_t address,
@@ -266,7 +265,7 @@ int CommandSet::checkRegion(const CommandRule &rule, uint32_t expectedCrc, uint3
 
 int CommandSet::reportReadCrc()
 {
-    frontEnd_.appendLog(QStringLiteral("Read crc:") + toHexText(replyValue(reply()), 8));
+    output_.appendLog(QStringLiteral("Read crc:") + toHexText(replyValue(reply()), 8));
     return replyStatus(reply());
 }
 

@@ -9,7 +9,7 @@ class USB_BURN_CTRL;
 
 namespace zq
 {
-class FrontEnd;
+class CommandOutput;
 }
 
 namespace zq::protocol
@@ -51,15 +51,15 @@ struct CommandRule;
 
 // The programmer's commands, one letter each. Every routine builds its frame in the worker's
 // txBuffer, runs one transaction and judges the reply. Results: a Result; the CRC checks also
-// return the programmer's nonzero status byte. The only other output is the log lines, the
-// progress (CMD_CHECK_SPIFLASH) and the MCU type (CMD_SWD_INIT), all through the front end.
+// return the programmer's nonzero status byte. The only other output is the log lines and the
+// progress (CMD_CHECK_SPIFLASH), through CommandOutput; the commands read nothing from it.
 // Window's thread only. What the board said that an operation or a front end needs later is
 // kept here, as a value: the target the last SWD init found, and how the last run step went.
 class CommandSet
 {
 public:
     // wait: how the window's thread waits for the worker (tests give it a clock of their own).
-    CommandSet(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd,
+    CommandSet(USB_BURN_CTRL &burnCtrl, CommandOutput &output,
                HandOverWait &wait = HandOverWait::system());
 
     // 'K': fills identity when the answer has the right length and CRC; judging its mode byte is
@@ -107,7 +107,7 @@ private:
     const uint8_t *reply() const;
 
     USB_BURN_CTRL &burnCtrl_;
-    FrontEnd &frontEnd_;
+    CommandOutput &output_;
     HandOverWait &wait_;
     uint32_t lastTargetId_;
     bool lastRunFailed_ = false;

@@ -26,9 +26,9 @@ constexpr uint8_t kConnectMarkers[] = {';', '[', '+'};
 
 } // namespace
 
-Transaction::Transaction(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, WaitStyle style,
+Transaction::Transaction(USB_BURN_CTRL &burnCtrl, CommandOutput &output, WaitStyle style,
                          HandOverWait &wait)
-    : burnCtrl_(burnCtrl), frontEnd_(frontEnd), style_(style), wait_(wait)
+    : burnCtrl_(burnCtrl), output_(output), style_(style), wait_(wait)
 {
     burnCtrl_.betweenTransactions.store(0, kRelease);
 }
@@ -119,7 +119,7 @@ void Transaction::logEnd(const char *what, Waited waited, std::chrono::microseco
 {
     if (waited == Waited::Lost)
         qCDebug(zqProtocol, "'%c' %s: device lost", letter_, what);
-    else if (frontEnd_.stopRequested())
+    else if (output_.stopRequested())
         qCDebug(zqProtocol, "'%c' %s: cancelled", letter_, what);
     else
         qCDebug(zqProtocol, "'%c' %s: timed out after %lld ms", letter_, what,
@@ -150,11 +150,11 @@ Transaction::Waited Transaction::waitFor(HandOverWait::Clock::duration timeout,
             // of the removal already queued be shown before the caller reports the loss.
             if (burnCtrl_.isRunning())
                 burnCtrl_.wait(kWorkerEndGrace);
-            frontEnd_.processEvents();
+            output_.processEvents();
             return arrived() ? Waited::Arrived : Waited::Lost;
         }
-        frontEnd_.processEvents();
-        if (frontEnd_.stopRequested())
+        output_.processEvents();
+        if (output_.stopRequested())
             return Waited::GaveUp;
         const auto now = wait_.now();
         if (now >= deadline)

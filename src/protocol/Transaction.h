@@ -10,7 +10,7 @@
 
 namespace zq
 {
-class FrontEnd;
+class CommandOutput;
 }
 
 namespace zq::protocol
@@ -30,7 +30,7 @@ namespace zq::protocol
 class Transaction
 {
 public:
-    Transaction(USB_BURN_CTRL &burnCtrl, FrontEnd &frontEnd, WaitStyle style,
+    Transaction(USB_BURN_CTRL &burnCtrl, CommandOutput &output, WaitStyle style,
                 HandOverWait &wait = HandOverWait::system());
     ~Transaction();
     Transaction(const Transaction &) = delete;
@@ -72,7 +72,7 @@ private:
     void endTakenRequest(uint32_t number, USB_BURN_CTRL::Outcome owedWhen);
 
     USB_BURN_CTRL &burnCtrl_;
-    FrontEnd &frontEnd_;
+    CommandOutput &output_;
     WaitStyle style_;
     HandOverWait &wait_;
     uint32_t sendNumber_ = 0;

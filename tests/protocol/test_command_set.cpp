@@ -4,6 +4,7 @@
 #include "common/Crc32.h"
 #include "frontend/NumberText.h"
 #include "protocol/CommandSet.h"
+#include "protocol/TargetIds.h"
 #include "usb/UsbBurnCtrl.h"
 
 #include <QtTest>
@@ -244,21 +245,18 @@ private slots:
         QVERIFY(bench.frontEnd.log.isEmpty());
     }
 
-    void swdInitSelectsTheTargetsMcuType()
+    // The command set keeps the target the board found; it shows nothing itself.
+    void swdInitKeepsTheTargetsId()
     {
-        struct Case {
-            uint32_t id;
-            int index;
-        };
-        for (const Case &c :
-             {Case{0x5A3C3180, 3}, Case{0x5A3C6050, 6}, Case{0x5A3C0000, 0}, Case{0x12345678, 0}}) {
+        for (const uint32_t id : {0x5A3C3180u, 0x5A3C6050u, 0x12345678u}) {
             Bench bench;
             bench.frontEnd.mcuType = 4;
-            bench.worker.reply(swdInitReply(c.id));
+            bench.worker.reply(swdInitReply(id));
             QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), 0);
-            QCOMPARE(bench.frontEnd.mcuTypeIndexesSet, QList<int>{c.index});
+            QCOMPARE(bench.commands.lastTargetId(), id);
+            QVERIFY(bench.frontEnd.mcuTypeIndexesSet.isEmpty());
             QCOMPARE(bench.frontEnd.log,
-                     (QStringList{"Target init ok...", "Target type:" + zq::toHexText(c.id, 8)}));
+                     (QStringList{"Target init ok...", "Target type:" + zq::toHexText(id, 8)}));
         }
     }
 
@@ -269,11 +267,13 @@ private slots:
         bench.worker.reply(swdInitReply(0, 0));
         bench.worker.reply(swdInitReply(0, 7));
         QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), -3);
+        QCOMPARE(bench.commands.lastTargetId(), zq::protocol::kNoTargetId);
         QCOMPARE(bench.commands.CMD_SWD_INIT(1, {}), 0);
+        QVERIFY(!bench.commands.lastRunFailed());
         QCOMPARE(bench.commands.CMD_SWD_INIT(1, {}), 0);
+        QVERIFY(bench.commands.lastRunFailed());
         QCOMPARE(bench.frontEnd.log,
                  (QStringList{"Target init fail...", "Target run...", "Target run fail..."}));
-        QVERIFY(bench.frontEnd.mcuTypeIndexesSet.isEmpty());
     }
 
     // Its length is not checked beyond its own fields: longer passes, shorter never borrows.
@@ -283,8 +283,9 @@ private slots:
         bench.worker.reply(swdInitReply(0x5A3C2400) + QByteArray(20, '\x33'));
         bench.worker.reply(QByteArray::fromHex("0000510000"));
         QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), 0);
+        QCOMPARE(bench.commands.lastTargetId(), 0x5A3C2400u);
         QCOMPARE(bench.commands.CMD_SWD_INIT(0, {}), -3);
-        QCOMPARE(bench.frontEnd.mcuTypeIndexesSet, QList<int>{2});
+        QCOMPARE(bench.commands.lastTargetId(), zq::protocol::kNoTargetId);
         QCOMPARE(bench.frontEnd.log.size(), 2); // the first reply's two lines only
 
         bench.worker.reply(withBadCrc(swdInitReply(0x5A3C2400)));

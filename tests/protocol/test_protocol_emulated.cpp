@@ -4,6 +4,7 @@
 #include "emulator/EmulatedBus.h"
 #include "frontend/NumberText.h"
 #include "protocol/CommandSet.h"
+#include "protocol/TargetIds.h"
 #include "usb/UsbBurnCtrl.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
@@ -166,7 +167,7 @@ private slots:
         rig.arm(Fault::next(FaultKind::WrongLength).onCommand('A'));
         QCOMPARE(rig.commands.CMD_SWD_INIT(0, {}), -3); // 12 bytes never give a target id
         QVERIFY(rig.frontEnd.log.isEmpty());
-        QVERIFY(rig.frontEnd.mcuTypeIndexesSet.isEmpty());
+        QCOMPARE(rig.commands.lastTargetId(), zq::protocol::kNoTargetId);
         QCOMPARE(rig.commands.CMD_CONNECT(identity), 0); // the link is still in step
     }
 
