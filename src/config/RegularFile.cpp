@@ -165,7 +165,7 @@ FileProblem openRegularFile(QFile &file, const QString &path)
     return type != FileProblem::None ? type : openChecked(file, path);
 }
 
-FileProblem readExactly(QFile &file, qint64 count, QByteArray &bytes)
+FileProblem readExactly(QIODevice &file, qint64 count, QByteArray &bytes)
 {
     if (count < 0 || count > std::numeric_limits<int>::max())
         return FileProblem::TooLarge;

@@ -39,7 +39,7 @@ FileProblem openRegularFile(QFile &file, const QString &path);
 
 // Reads exactly count bytes from the file's position; SizeChanged when it yields fewer, or
 // Unreadable when memory for them cannot be had.
-FileProblem readExactly(QFile &file, qint64 count, QByteArray &bytes);
+FileProblem readExactly(QIODevice &file, qint64 count, QByteArray &bytes);
 
 // A whole regular file of at most maxBytes, which must yield exactly its size: a file that
 // grows or shrinks while it is read, or a /proc file whose size says 0, is refused.

@@ -4,7 +4,6 @@
 #include "operations/FlatImage.h"
 #include "operations/RecordFiles.h"
 
-#include <limits>
 #include <new>
 
 namespace zq::ops
@@ -18,7 +17,6 @@ using config::FileProblem;
 // HEX and S-record text takes a little under three characters per byte of image.
 constexpr qint64 kLargestRecordFile = qint64(64) << 20;
 constexpr qint64 kHeadSize = 512;
-const QByteArray kByteOrderMark("\xEF\xBB\xBF");
 
 LoadedImage unreadable(FileProblem problem)
 {
@@ -55,20 +53,11 @@ FileProblem readWhole(QIODevice &file, qint64 maxBytes, QByteArray &bytes)
         return FileProblem::TooLarge;
     if (!file.seek(0))
         return FileProblem::Unreadable;
-    if (size > std::numeric_limits<int>::max())
-        return FileProblem::TooLarge;
-    QByteArray read(int(size), Qt::Uninitialized);
-    for (qint64 done = 0; done < size;) {
-        const qint64 got = file.read(read.data() + done, size - done);
-        if (got <= 0)
-            return FileProblem::SizeChanged;
-        done += got;
-    }
+    const FileProblem read = config::readExactly(file, size, bytes);
+    if (read != FileProblem::None)
+        return read;
     char more = 0;
-    if (file.read(&more, 1) != 0)
-        return FileProblem::SizeChanged;
-    bytes = std::move(read);
-    return FileProblem::None;
+    return file.read(&more, 1) == 0 ? FileProblem::None : FileProblem::SizeChanged;
 }
 
 // Printable characters (UTF-8 included), tabs and line ends, and nothing else: what an editor

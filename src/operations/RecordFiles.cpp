@@ -12,7 +12,6 @@ namespace
 
 // A record holds at most 255 data bytes: 2 * (255 + 5) hex digits and its mark.
 constexpr int kLongestLine = 1024;
-const QByteArray kByteOrderMark("\xEF\xBB\xBF");
 
 bool isHexText(const QByteArray &text)
 {

@@ -12,6 +12,9 @@ namespace zq::ops
 // The two text formats developers' tools write: Intel HEX and Motorola S-record. Recognised by
 // their first line, whatever the file is called.
 bool looksLikeIntelHex(const QByteArray &line);
+
+// UTF-8's byte-order mark, which some editors put before the first record.
+inline const QByteArray kByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
 bool looksLikeSRecords(const QByteArray &line);
 
 // Reads the records from the file's position on, line by line. Every

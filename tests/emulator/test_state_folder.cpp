@@ -141,18 +141,13 @@ private slots:
         QCOMPARE(Board::fromStateFolder(dir.path())->blockWriteMs(), 0);
     }
 
-    void aLinkToANodeIsNeverReplaced_data()
-    {
-        QTest::addColumn<NodeKind>("kind");
-        QTest::newRow("FIFO") << NodeKind::Fifo;
-        QTest::newRow("character device") << NodeKind::CharDevice;
-    }
+    void aLinkToANodeIsNeverReplaced_data() { zq::test::addLinkedNodeRows(); }
 
     // Each state file, and the lock, in turn a link to the node: the save or the lock fails.
     void aLinkToANodeIsNeverReplaced()
     {
         QFETCH(NodeKind, kind);
-        if (kind == NodeKind::CharDevice && geteuid() != 0)
+        if (!zq::test::mayMakeNode(kind))
             QSKIP("only root may make a device node");
         for (const char *name :
              {"spi-flash.bin", "target-flash.bin", "app.bin", "boot.bin", "board.ini", ".lock"}) {

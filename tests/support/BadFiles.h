@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMetaType>
 #include <QString>
+#include <QTest>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -109,3 +110,22 @@ inline bool linkedNodeIntact(NodeKind kind, const QString &link)
 } // namespace zq::test
 
 Q_DECLARE_METATYPE(zq::test::NodeKind)
+
+namespace zq::test
+{
+
+// A data function's rows: a link to each kind of node.
+inline void addLinkedNodeRows()
+{
+    QTest::addColumn<NodeKind>("kind");
+    QTest::newRow("FIFO") << NodeKind::Fifo;
+    QTest::newRow("character device") << NodeKind::CharDevice;
+}
+
+// Only root may make a device node.
+inline bool mayMakeNode(NodeKind kind)
+{
+    return kind == NodeKind::Fifo || geteuid() == 0;
+}
+
+} // namespace zq::test
