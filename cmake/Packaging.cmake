@@ -1,6 +1,7 @@
 # Installation and the Debian packages (make package). Two packages, so that a line PC that only
 # runs scripts gets the command line without Qt Widgets:
 #   zqprog         zqprog, the udev rule, the sample catalogue, zqprog(1), its bash completion;
+#                  it depends on Qt's SQLite driver for the record store;
 #   zq-programmer  the window, the demo, the launcher that gives the window a working folder, the
 #                  menu entries and icon, zq-programmer(1); it depends on zqprog for the rule and
 #                  the catalogue.
@@ -97,6 +98,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME zqprog)
+# Qt loads its SQL drivers as plugins at run time, so shlibdeps finds QtSql but neither driver.
+# CPack appends what shlibdeps finds to these. SQLite is the default record store; PostgreSQL
+# is only for a store that the stations of a line share.
+set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "libqt5sql5-sqlite")
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "libqt5sql5-psql")
 # Reload the rules, so a board already plugged in may be opened at once.
 set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${ZQ_DEBIAN_DIR}/postinst ${ZQ_DEBIAN_DIR}/postrm)
 # CPack puts the first line as the synopsis and indents the rest; an empty line becomes " .".
@@ -106,7 +112,9 @@ zqprog finds and identifies ZQ programmer boards on USB, stores MCU code
 images (raw binary, Intel HEX, S-record, ELF) in a board's SPI flash for
 stand-alone programming, programs and verifies target MCUs over SWD, and
 updates the board's own firmware, with meaningful exit codes, JSON output
-and a log file, for scripts and production lines.
+and a log file, for scripts and production lines. Job files pin a released
+image by its hash; serial numbers are handed out once and written into each
+unit; every unit's record goes to an SQLite or PostgreSQL record store.
 
 This package also holds the udev rule that lets the user at the seat and
 the members of the group plugdev open the board, and the sample flash

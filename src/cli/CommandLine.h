@@ -4,9 +4,13 @@
 // exit statuses a script sees.
 
 #include "cli/SubcommandTable.h"
+#include "records/Job.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace zq::cli
 {
@@ -45,6 +49,23 @@ struct Options {
     QString logFile;
     QString flashIni;      // --flash-ini; empty: searched for (findFlashIni, Subcommands.h)
     QStringList arguments; // as given, for the log file's record of the run
+
+    // The production records (every subcommand that works a board, and records itself).
+    QString records;        // --records: a file or a PostgreSQL address; empty: the default
+    bool noRecords = false; // --no-records
+    QString station;        // --station; empty: the host name
+    QString operatorName;   // --operator; empty: the login name
+    QString unit;           // --unit: the unit's own label (a scanned barcode)
+
+    // run FILE: the job, read and checked when the command line is; the subcommand is then
+    // the job's operation (program or download), with the job's choices in the fields above.
+    QString jobFile;
+    std::optional<records::Job> job;
+
+    // job and records: what to do ("create", "show"; "list", "yield", ...) and its word after.
+    QString action;
+    QString actionArgument;                // job show FILE, records show SERIAL
+    QHash<QString, QString> actionOptions; // the action's own options by name ("serial-length")
 };
 
 struct ParsedCommandLine {
@@ -61,5 +82,12 @@ bool asksForJson(const QStringList &arguments);
 // the second way, so that "--emulated program" stays a subcommand). --help anywhere asks for the
 // help of the subcommand given, if any, and nothing else is checked then; --version likewise.
 ParsedCommandLine parseCommandLine(const QStringList &arguments);
+
+// The values the window's panel takes, as typed: an MCU type's name in any letter case, a speed
+// (high, middle, low), a program number (the form's rule: 10 to 4294967295, no leading zero).
+bool parseMcuType(const QString &text, int &index);
+QString mcuTypeNames(); // "ZQ0000, ZQ51K02, ..."
+bool parseSpeed(const QString &text, int &index);
+bool validProgramNumber(const QString &text);
 
 } // namespace zq::cli

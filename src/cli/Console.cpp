@@ -106,6 +106,32 @@ void ConsoleFrontEnd::appendLog(const QString &line)
 void ConsoleFrontEnd::beginStage(Stage stage)
 {
     phase_ = stage;
+    if (!clock_.isValid())
+        clock_.start();
+    stageStarts_.append({stage, clock_.elapsed()});
+}
+
+ConsoleFrontEnd::StageTimes ConsoleFrontEnd::stageTimes() const
+{
+    StageTimes times;
+    for (int i = 0; i < stageStarts_.size(); ++i) {
+        const qint64 end =
+            i + 1 < stageStarts_.size() ? stageStarts_.at(i + 1).second : clock_.elapsed();
+        const qint64 took = end - stageStarts_.at(i).second;
+        switch (stageStarts_.at(i).first) {
+        case Stage::Init:
+            times.initMs = times.initMs.value_or(0) + took;
+            break;
+        case Stage::Write:
+        case Stage::Message: // a download's message block is written after the check
+            times.writeMs = times.writeMs.value_or(0) + took;
+            break;
+        case Stage::Check:
+            times.checkMs = times.checkMs.value_or(0) + took;
+            break;
+        }
+    }
+    return times;
 }
 
 // A stream cannot take back what it printed; the lines before a clear simply stay above.

@@ -6,6 +6,9 @@
 #include "cli/Output.h"
 #include "frontend/FrontEnd.h"
 
+#include <QElapsedTimer>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <memory>
@@ -77,8 +80,16 @@ public:
     void processEvents() override;
     bool stopRequested() const override;
 
+    // How long each stage of the operation took, up to now (the last one is still running).
+    struct StageTimes {
+        std::optional<qint64> initMs, writeMs, checkMs;
+    };
+    StageTimes stageTimes() const;
+
 private:
     Output &output_;
+    QElapsedTimer clock_;
+    QList<QPair<Stage, qint64>> stageStarts_; // each stage as it began, in ms on clock_
     QString file_;
     int mcuTypeIndex_;
     int swdSpeedIndex_;

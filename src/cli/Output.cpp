@@ -47,6 +47,8 @@ bool isTerminal(std::FILE *stream)
 QString phaseName(Stage phase)
 {
     switch (phase) {
+    case Stage::Init:
+        return QStringLiteral("init");
     case Stage::Write:
         return QStringLiteral("write");
     case Stage::Check:
@@ -275,6 +277,8 @@ QString resultLine(const SubcommandResult &result)
                    QStringLiteral(" ended, exit ") + QString::number(result.exitCode);
     if (result.code)
         line += QStringLiteral(", result code ") + QString::number(*result.code);
+    if (!result.serial.isEmpty())
+        line += QStringLiteral(", serial ") + result.serial;
     if (!result.error.isEmpty())
         line += QStringLiteral(": ") + result.error;
     return line;
@@ -303,6 +307,8 @@ QStringList header(const SubcommandResult &run, const QStringList &arguments)
                      run.image->format + QStringLiteral(", CRC ") + toHexText(run.image->crc, 8) +
                      QStringLiteral(", ") + QString::number(run.image->length) +
                      QStringLiteral(" bytes");
+    if (!run.jobHash.isEmpty())
+        lines << QStringLiteral("zqprog: job: ") + run.jobHash;
     return lines;
 }
 

@@ -54,6 +54,17 @@ struct SubcommandResult {
     std::optional<uint32_t> targetId; // the target MCU's id, when an operation learned it
     QString flashIni;                 // the catalogue used, when one was looked for
     qint64 durationMs = 0;
+
+    // What the record of a run that worked a board needs, as the run learned it.
+    struct Facts {
+        bool boardLeft = false;       // the bus said the board left during the operation
+        bool targetRunFailed = false; // the run step said the target did not start
+        int lastExchange = 0;         // how the last exchange with the board ended (a Result)
+        std::optional<qint64> initMs, writeMs, checkMs;
+    } facts;
+    QString jobHash;     // run: the job's hash
+    QString imageSha256; // of the image as read, before a serial number went into it
+    QString serial;      // the serial number written into the unit's image
 };
 
 // The stage a progress value belongs to, as the operations announce it ("write", "check",

@@ -14,6 +14,7 @@ constexpr FileRule kNoFile{};
 constexpr FileRule kCodeImage{FileKind::Code};
 constexpr FileRule kAppImage{FileKind::Programmer, "app", "the programmer's application",
                              "an application image"};
+constexpr FileRule kJobFile{FileKind::Job};
 constexpr FileRule kBootImage{FileKind::Programmer, "boot", "the programmer's boot loader",
                               "a boot loader image"};
 
@@ -114,7 +115,77 @@ boot update can leave the board unable to start, so it is refused unless
 The programmer then restarts; zqprog waits for it to come back and reports its new mode.
 )"};
 
+constexpr SubcommandHelp kJobHelp{
+    "make a job file that pins an image by hash, or show one",
+    R"(Usage: zqprog job create --image FILE --name NAME -o JOB [--operation program|download]
+                  [--revision TEXT] [--mcu TYPE] [--speed high|middle|low] [--keep-power]
+                  [--number N] [--limit N] [serial options]
+       zqprog job show JOB [--json]
+
+create writes a job file JOB for a line: the image (its path relative to the job), its SHA-256,
+CRC-32, length and format as zqprog reads it now, the operation and the panel's choices.
+show prints a job and its hash, and checks its image against what it pins.
+
+  --image FILE          the code image (raw, Intel HEX, S-record or ELF)
+  --name NAME           the job's name; --revision TEXT its revision
+  --operation OP        program (default: programs and checks each unit) or download (stores
+                        the image in the programmer for stand-alone work; needs --mcu)
+  --limit N             refuse to run once N units of this job have passed (all stations)
+  -o, --output JOB      the job file to write
+
+Serial numbers (program jobs only), written into each unit's image before it is sent:
+  --serial-address A    the address of the number's first byte (the image's base plus offset)
+  --serial-length L     its bytes (default 4)
+  --serial-encoding E   le or be (binary), ascii-dec or ascii-hex (zero-padded); default le
+  --serial-start N      a counter from N (default 1) by --serial-step S (default 1) up to
+  --serial-last N       N (default: the largest the field holds)
+  --serial-list FILE    or the numbers of FILE, one a line, in order
+  --serial-series NAME  numbers are handed out once per series and store (default: the name)
+
+docs/job-file.md describes the file.
+)"};
+
+constexpr SubcommandHelp kRunHelp{
+    "run a job: its operation, serial number and record",
+    R"(Usage: zqprog run JOB [--device BOARD | --all] [--unit LABEL] [--station NAME]
+                  [--operator NAME] [--records STORE | --no-records] [--emulated[=DIR]]...
+                  [--json] [--log FILE]
+
+Runs the job file JOB on a programmer: its operation with its choices, on the image it pins.
+A job whose image no longer matches its hash, or that does not read, is refused before any
+board is touched. A job with serial numbers reserves the next number in the record store
+before the first frame goes to the target, writes it into the image, and records whether the
+unit passed; a job at its limit is refused. Every run leaves a record (see zqprog records).
+
+  --unit LABEL          the unit's own label (a scanned barcode), kept in its record
+)"};
+
+constexpr SubcommandHelp kRecordsHelp{
+    "the production records: list, show, yield, export, verify, sync",
+    R"(Usage: zqprog records list [FILTERS] [--last N]
+       zqprog records show SERIAL
+       zqprog records yield [FILTERS] [--by day|hour|station|board|port|job]
+       zqprog records export [FILTERS] [--format csv|json] [--output FILE]
+       zqprog records verify
+       zqprog records sync
+
+list shows the records newest first; show every attempt of one unit; yield the attempts,
+units, first-pass and final yield and the failures by class; export the records for a
+spreadsheet or a program; verify walks the records' hash chain and names the first record that
+was changed, removed or inserted; sync forwards the records waiting in the spool.
+
+Filters: --serial S, --board ID, --job HASH (its start), --station NAME,
+--result passed|failed|CLASS, --since TIME, --until TIME (2026-12-11, 2026-12-11T14:00, today,
+yesterday, -24h).
+The store is --records STORE, else the default one (see zqprog --help).
+)"};
+
 using S = Subcommand;
+
+constexpr const char *kJobOptions =
+    "image output name revision operation mcu number speed keep-power limit serial-address "
+    "serial-length serial-encoding serial-start serial-step serial-last serial-list serial-series";
+constexpr const char *kRecordsOptions = "serial board job result since until last by format output";
 
 // One row per subcommand, in the order the overview lists them.
 // clang-format off
@@ -128,6 +199,10 @@ const SubcommandRow kRows[] = {
     {S::Verify,     "verify",      kCodeImage,  kOperations,             "speed keep-power all", ops::verifyTarget,            kNotJudged, 0,       kVerifyHelp},
     {S::UpdateApp,  "update-app",  kAppImage,   kUpdateApp,              "",                     ops::updateFirmware,          kNotJudged, 0,       kUpdateAppHelp},
     {S::UpdateBoot, "update-boot", kBootImage,  kUpdateBootAllowed,      "allow-boot-update",    ops::updateBoot,              kNotJudged, 1,       kUpdateBootHelp},
+    {S::Job,        "job",         kNoFile,     kNoNeeds,                kJobOptions,            nullptr,                      kNotJudged, 0,       kJobHelp,     "create show:FILE"},
+    // The job's operation takes its place once the job is read (program or download).
+    {S::Run,        "run",         kJobFile,    kOperations,             "all",                  nullptr,                      kMustStart, 0,       kRunHelp},
+    {S::Records,    "records",     kNoFile,     kNoNeeds,                kRecordsOptions,        nullptr,                      kNotJudged, 0,       kRecordsHelp, "list show:SERIAL yield export verify sync"},
 };
 // clang-format on
 
@@ -156,6 +231,13 @@ Options for every subcommand:
   --verbose             also the developer log on standard error: frames out, replies in,
                         time-outs, cancellations (as QT_LOGGING_RULES="zq.*.debug=true")
   --flash-ini FILE      the flash catalogue to use
+  --records STORE       keep the records in STORE: an SQLite file, or a PostgreSQL database
+                        (postgresql://user@host/db, or "host=... dbname=..."); by default
+                        ~/.local/share/zq-programmer/records.sqlite; emulated boards keep
+                        none unless --records is given
+  --no-records          keep no record of this run
+  --station NAME        the station in the records (default: the host name)
+  --operator NAME       the operator in the records (default: the login name)
   --version             zqprog's version and the build it is
   -h, --help            this help, or a subcommand's help: zqprog program --help
 
@@ -164,7 +246,7 @@ $XDG_CONFIG_HOME/zq-programmer/Flash.ini (~/.config when unset), the installed s
 config.ini is neither read nor written. zqprog list prints each board's port path and id,
 which need no quoting (a device path holds '&': quote it).
 
-download, check, program and verify take --all: the operation runs on every programmer
+download, check, program, verify and run take --all: the operation runs on every programmer
 found at once, each line tagged with the board's id, then a summary (board, result, code,
 seconds, the image's CRC); a board that is not ready (cannot be opened, or not in normal work)
 fails. The boards' zqprogs stop with it, however it ends.
@@ -174,8 +256,9 @@ update-boot the first Ctrl-C is refused.
 
 Exit status: 0 success; 1 the operation failed or was refused, the target did not run, the
 log file could not be written, or with --all a board did not succeed; 2 usage error, also a
---device that fits several programmers; 3 no programmer, several and no --device, or it
-cannot be opened (busy, no permission); 130 interrupted.
+--device that fits several programmers; 3 no programmer, several and no --device, it cannot
+be opened (busy, no permission), or the record store cannot be reached for a job with serial
+numbers; 130 interrupted.
 )";
 
 constexpr int kUsageColumn = 22; // where the overview's descriptions start, after two spaces
@@ -184,8 +267,9 @@ QString overview()
 {
     QString text = QString::fromUtf8(kOverviewStart);
     for (const SubcommandRow &row : kRows) {
-        const QString usage =
-            row.nameText() + (row.takesFile() ? QStringLiteral(" FILE") : QString());
+        const QString usage = row.nameText() + (row.takesFile()     ? QStringLiteral(" FILE")
+                                                : row.takesAction() ? QStringLiteral(" ACTION")
+                                                                    : QString());
         text += QStringLiteral("  ") + usage.leftJustified(kUsageColumn) +
                 QString::fromUtf8(row.help.summary) + QLatin1Char('\n');
     }
@@ -197,6 +281,27 @@ QString overview()
 bool SubcommandRow::takesOption(const QString &option) const
 {
     return QString::fromLatin1(options).split(QLatin1Char(' ')).contains(option);
+}
+
+bool SubcommandRow::hasAction(const QString &action, QString *argument) const
+{
+    for (const QString &entry : QString::fromLatin1(actions).split(QLatin1Char(' '))) {
+        if (entry.section(QLatin1Char(':'), 0, 0) == action) {
+            *argument = entry.section(QLatin1Char(':'), 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+QString SubcommandRow::actionNames() const
+{
+    QStringList names;
+    for (const QString &entry : QString::fromLatin1(actions).split(QLatin1Char(' ')))
+        names << entry.section(QLatin1Char(':'), 0, 0);
+    const QString last = names.takeLast();
+    return names.isEmpty() ? last
+                           : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 const SubcommandRow &rowOf(Subcommand subcommand)

@@ -14,13 +14,27 @@ struct Session;
 namespace zq::cli
 {
 
-enum class Subcommand { None, List, Info, Download, Check, Program, Verify, UpdateApp, UpdateBoot };
+enum class Subcommand {
+    None,
+    List,
+    Info,
+    Download,
+    Check,
+    Program,
+    Verify,
+    UpdateApp,
+    UpdateBoot,
+    Job,
+    Run,
+    Records
+};
 
 // What a subcommand's FILE is.
 enum class FileKind {
     None,       // it takes no FILE
     Code,       // a code image for the target: raw, Intel HEX, S-record or ELF
     Programmer, // the programmer's own raw image; the programmer restarts into it afterwards
+    Job,        // a job file (records/Job.h): it names the image and the operation
 };
 
 struct FileRule {
@@ -70,11 +84,18 @@ struct SubcommandRow {
     // that cannot start.
     int signalsLetThrough;
     SubcommandHelp help;
+    // What a subcommand of several actions does, as typed after it ("create show:FILE": show
+    // takes a word, named FILE in messages); empty for the others.
+    const char *actions = "";
 
     QString nameText() const { return QString::fromLatin1(name); }
     bool takesFile() const { return file.kind != FileKind::None; }
     bool updatesProgrammer() const { return file.kind == FileKind::Programmer; }
     bool takesOption(const QString &option) const;
+    bool takesAction() const { return *actions != 0; }
+    // Whether action is one of them; *argument then names its word, empty when it takes none.
+    bool hasAction(const QString &action, QString *argument) const;
+    QString actionNames() const; // "create or show"
 };
 
 // The row of a subcommand; None's takes nothing, needs nothing and has no name.

@@ -3,6 +3,7 @@
 #include "cli/Boards.h"
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
+#include "cli/JobCommand.h"
 #include "cli/Output.h"
 #include "common/Crc32.h"
 #include "frontend/NumberText.h"
@@ -12,6 +13,7 @@
 #include "operations/Session.h"
 #include "protocol/CommandSet.h"
 #include "protocol/TargetIds.h"
+#include "records/Job.h"
 #include "usb/UsbDevice.h"
 #include "usb/UsbTransport.h"
 
@@ -294,17 +296,35 @@ SubcommandResult followRestart(SubcommandResult result, ops::ProgrammerLink &con
     return result;
 }
 
+// What the record of the unit needs to know of how the operation went.
+void keepFacts(SubcommandResult &result, const ops::Session &session,
+               const ConsoleFrontEnd &frontEnd, bool boardLeft)
+{
+    result.facts.boardLeft = boardLeft;
+    result.facts.targetRunFailed = session.commands.lastRunFailed();
+    result.facts.lastExchange = session.commands.lastExchangeResult();
+    const ConsoleFrontEnd::StageTimes times = frontEnd.stageTimes();
+    result.facts.initMs = times.initMs;
+    result.facts.writeMs = times.writeMs;
+    result.facts.checkMs = times.checkMs;
+}
+
 SubcommandResult operate(SubcommandResult result, ops::ProgrammerLink &console,
-                         const ConsoleFrontEnd &buttons, Output &output, const SubcommandRow &row)
+                         const ConsoleFrontEnd &buttons, Output &output, const SubcommandRow &row,
+                         const BeforeOperation &beforeOperation)
 {
     ops::Session &session = console.session();
     const QString refusal = refusalAfterConnect(row, session.state, buttons);
     if (!refusal.isEmpty())
         return failed(result, OperationFailed, refusal);
+    if (beforeOperation && session.pinnedImage &&
+        !beforeOperation(result, session.pinnedImage->image))
+        return result;
     const QString path = console.device().devicePath();
     const QStringList before = console.transport().findProgrammers();
     const LeavingWatch leaving(console);
     result.code = row.operation(session);
+    keepFacts(result, session, buttons, leaving.left(path));
     // The target the board found, else the one the user named (a download's).
     const uint32_t found = session.commands.lastTargetId();
     const int mcuType = found != protocol::kNoTargetId ? protocol::indexForTargetId(found)
@@ -327,18 +347,29 @@ SubcommandResult operate(SubcommandResult result, ops::ProgrammerLink &console,
 } // namespace
 
 SubcommandResult runOnProgrammer(const Options &options, Output &output,
-                                 const std::shared_ptr<usb::UsbTransport> &transport)
+                                 const std::shared_ptr<usb::UsbTransport> &transport,
+                                 const BeforeOperation &before)
 {
     SubcommandResult result;
     const SubcommandRow &row = rowOf(options.subcommand);
     result.subcommand = row.nameText();
+    if (options.job)
+        result.jobHash = options.job->hash();
     const QString refusal = refusalBeforeOpening(options);
     if (!refusal.isEmpty())
         return failed(result, OperationFailed, refusal);
     const FileCheck file = checkFile(options);
     if (!file.error.isEmpty())
         return failed(result, OperationFailed, file.error);
+    if (options.job) {
+        const QString mismatch = jobImageMismatch(*options.job, file.loaded);
+        if (!mismatch.isEmpty())
+            return failed(result, OperationFailed,
+                          options.jobFile + QStringLiteral(": ") + mismatch);
+    }
     result.image = file.image;
+    if (row.takesFile())
+        result.imageSha256 = records::sha256Hex(file.loaded.bytes);
     if (!file.description.isEmpty())
         output.note(file.description);
     const FlashIniChoice catalogue = findFlashIni(options.flashIni);
@@ -369,7 +400,7 @@ SubcommandResult runOnProgrammer(const Options &options, Output &output,
     result.boardId = state.boardId;
     output.identified(result);
     if (row.operation)
-        return operate(result, console, frontEnd, output, row);
+        return operate(result, console, frontEnd, output, row, before);
     result.code = 0;
     reportIdentity(choice.path, console.session().state, result);
     return result;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace zq::ops
@@ -69,7 +70,11 @@ SubcommandResult runList(const std::shared_ptr<usb::UsbTransport> &transport);
 
 // info and the operations: choose the programmer, open and identify it, refuse what its mode
 // does not allow, run the operation and, after an update, wait for the programmer to return.
+// before, when given, runs once the board has identified itself and may refuse the operation
+// (false, with the result's exit code and error set) or change the image it sends.
+using BeforeOperation = std::function<bool(SubcommandResult &result, ops::LoadedImage &image)>;
 SubcommandResult runOnProgrammer(const Options &options, Output &output,
-                                 const std::shared_ptr<usb::UsbTransport> &transport);
+                                 const std::shared_ptr<usb::UsbTransport> &transport,
+                                 const BeforeOperation &before = {});
 
 } // namespace zq::cli

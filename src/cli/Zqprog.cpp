@@ -3,7 +3,10 @@
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/Gang.h"
+#include "cli/JobCommand.h"
 #include "cli/Output.h"
+#include "cli/Production.h"
+#include "cli/RecordsCommand.h"
 #include "cli/Subcommands.h"
 
 #include <QElapsedTimer>
@@ -79,10 +82,21 @@ private:
     Output &record_;
 };
 
+// The subcommands that work a board leave a record; a gang's records are its boards'.
+bool keepsRecords(const Options &options)
+{
+    const SubcommandRow &row = rowOf(options.subcommand);
+    return row.operation && !options.all;
+}
+
 // The emulated board's state is kept whatever the operation did: a failed or interrupted
 // download leaves the flash as a real one would be left.
-SubcommandResult runSubcommand(const Options &options, Output &output)
+SubcommandResult runSubcommand(const Options &options, Output &output, ProductionRun *production)
 {
+    if (options.subcommand == Subcommand::Job)
+        return runJobCommand(options);
+    if (options.subcommand == Subcommand::Records)
+        return runRecordsCommand(options, output);
     if (options.all)
         return runOnAllBoards(options, output);
     ConsoleBus bus(options);
@@ -93,9 +107,15 @@ SubcommandResult runSubcommand(const Options &options, Output &output)
         refused.error = bus.loadError();
         return refused;
     }
+    const BeforeOperation reserve = [production](SubcommandResult &run, ops::LoadedImage &image) {
+        const QString refusal = production ? production->beforeOperation(run, image) : QString();
+        run.exitCode = refusal.isEmpty() ? run.exitCode : OperationFailed;
+        run.error = refusal.isEmpty() ? run.error : refusal;
+        return refusal.isEmpty();
+    };
     SubcommandResult result = options.subcommand == Subcommand::List
                                   ? runList(bus.transport())
-                                  : runOnProgrammer(options, output, bus.transport());
+                                  : runOnProgrammer(options, output, bus.transport(), reserve);
     QString error;
     if (!bus.saveState(&error)) {
         result.error = result.error.isEmpty() ? error : result.error + QStringLiteral("; ") + error;
@@ -114,6 +134,21 @@ void markInterrupted(const Options &options, SubcommandResult &result, Output &o
     output.log(QStringLiteral("interrupted"));
     result.exitCode = Interrupted;
     result.error = QStringLiteral("interrupted");
+}
+
+// run JOB becomes the job's operation on the job's image, or is refused before anything else.
+SubcommandResult prepare(Options &options, Output &)
+{
+    SubcommandResult result;
+    result.subcommand = subcommandName(options.subcommand);
+    if (options.subcommand != Subcommand::Run)
+        return result;
+    const QString refusal = applyJob(options);
+    if (!refusal.isEmpty()) {
+        result.exitCode = OperationFailed;
+        result.error = refusal;
+    }
+    return result;
 }
 
 int showVersion(bool json)
@@ -155,8 +190,16 @@ int runZqprog(const QStringList &arguments)
     QElapsedTimer clock;
     clock.start();
     WatchedOutput watched(*output);
-    SubcommandResult result = runSubcommand(parsed.options, watched);
-    markInterrupted(parsed.options, result, *output);
+    Options options = parsed.options;
+    SubcommandResult result = prepare(options, watched);
+    std::unique_ptr<ProductionRun> production;
+    if (result.exitCode == Success && keepsRecords(options))
+        production = ProductionRun::start(options, watched, result);
+    if (result.exitCode == Success)
+        result = runSubcommand(options, watched, production.get());
+    markInterrupted(options, result, *output);
+    if (production)
+        production->finish(result);
     result.durationMs = clock.elapsed();
     output->result(result);
     return output->finalExit(result.exitCode);

@@ -41,8 +41,9 @@ public:
     virtual void clearLog() = 0;
 
     // The stages of a long operation, each announced as it begins (the progress starts again
-    // with each): the blocks written, the board's check of what it got, the message block.
-    enum class Stage { Write, Check, Message };
+    // with each): the target's init, the blocks written, the board's check of what it got, the
+    // message block.
+    enum class Stage { Init, Write, Check, Message };
     virtual void beginStage(Stage) {}
 
     // Modal boxes; they return when the user has closed them. "Message" is the usual title;

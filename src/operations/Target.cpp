@@ -91,11 +91,12 @@ int programTarget(Session &session, const QByteArray &mcuCodeBuffer)
         return program::ShortImage;
     }
     frontEnd.clearLog();
-    frontEnd.beginStage(FrontEnd::Stage::Write);
+    frontEnd.beginStage(FrontEnd::Stage::Init);
     frontEnd.setProgress(0);
     const int connected = connectTarget(session);
     if (connected != 0)
         return connected;
+    frontEnd.beginStage(FrontEnd::Stage::Write);
     logTimestamp(frontEnd);
     frontEnd.appendLog(QStringLiteral("Start to program ..."));
     const int written = writeImage(session, mcuCodeBuffer);
@@ -141,8 +142,10 @@ int verifyTarget(Session &session)
         frontEnd.appendLog(QStringLiteral("Check EFlash NG!"));
         return program::ShortImage;
     }
+    frontEnd.beginStage(FrontEnd::Stage::Init);
     const bool linked =
         commands.CMD_SWD_INIT(CommandSet::Init, swdChoices(frontEnd)) == protocol::Ok;
+    frontEnd.beginStage(FrontEnd::Stage::Check);
     if (linked)
         showReportedTarget(session);
     frontEnd.appendLog(linked ? QStringLiteral("Init ready...") : QStringLiteral("Init fail..."));

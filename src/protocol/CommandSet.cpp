@@ -240,10 +240,10 @@ int CommandSet::CMD_SWD_INIT(int mode, const SwdChoices &choices, uint32_t argum
 int CommandSet::exchange(int32_t frameLength, const CommandRule &rule)
 {
     Transaction transaction(burnCtrl_, output_, rule.style, wait_);
-    const int result = transaction.run(frameLength, rule.sendTries, rule.replyTries);
-    if (result != Ok)
-        return result;
-    return checkReply(reply(), burnCtrl_.rxLength.load(), rule.reply, output_);
+    lastExchangeResult_ = transaction.run(frameLength, rule.sendTries, rule.replyTries);
+    if (lastExchangeResult_ == Ok)
+        lastExchangeResult_ = checkReply(reply(), burnCtrl_.rxLength.load(), rule.reply, output_);
+    return lastExchangeResult_;
 }
 
 int CommandSet::sendBlock(const CommandRule &rule, const uint8_t *data, uint32_t address,

@@ -95,6 +95,9 @@ public:
     uint32_t lastTargetId() const { return lastTargetId_; }
     // The last run step was answered, and said the target did not start ("Target run fail...").
     bool lastRunFailed() const { return lastRunFailed_; }
+    // How the last exchange with the board ended (Ok, NoReply, BadReply, ...): whether a step
+    // that failed was refused by the board or never answered.
+    int lastExchangeResult() const { return lastExchangeResult_; }
 
 private:
     // Runs the transaction for the frame in txBuffer and checks the reply by the rule.
@@ -111,6 +114,7 @@ private:
     HandOverWait &wait_;
     uint32_t lastTargetId_;
     bool lastRunFailed_ = false;
+    int lastExchangeResult_ = Ok;
 };
 
 } // namespace zq::protocol

@@ -98,11 +98,13 @@ public:
         return result;
     }
 
-    // The user's own configuration stays out of the runs: Flash.ini is looked for there.
+    // The user's own configuration and records stay out of the runs: Flash.ini is looked for
+    // there, and the default record store and the spool live in the data folder.
     QProcessEnvironment environment() const
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
         return environment;
     }
 

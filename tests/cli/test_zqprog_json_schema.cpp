@@ -145,6 +145,15 @@ private slots:
             << update << QStringList{"program", "demo.bin"} << 1 << QStringList{"result"};
         QTest::newRow("a message box")
             << normal << QStringList{"program", "short.bin"} << 1 << QStringList{"result"};
+        QTest::newRow("a program with its record")
+            << normal << QStringList{"program", "demo.bin", "--records", "r.sqlite"} << 0
+            << QStringList{"result"};
+        QTest::newRow("the records")
+            << normal << QStringList{"records", "list", "--records", "r.sqlite"} << 0
+            << QStringList{"result"};
+        QTest::newRow("a job") << normal << QStringList{"job",    "create", "--image", "demo.bin",
+                                                        "--name", "n",      "-o",      "j"}
+                               << 0 << QStringList{"result"};
         QTest::newRow("a usage error")
             << normal << QStringList{"erase"} << 2 << QStringList{"result"};
         QTest::newRow("the version")

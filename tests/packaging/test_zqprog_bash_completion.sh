@@ -37,7 +37,7 @@ expect()
     fi
 }
 
-expect "check download info list program update-app update-boot verify" ""
+expect "check download info job list program records run update-app update-boot verify" ""
 expect "update-app update-boot" "up"
 expect "demo.bin demo.hex" program "demo"
 expect "" info ""
@@ -52,9 +52,21 @@ expect "--all" check demo.bin "--al"
 expect "0x00012345 emu:1-1" --emulated info --device ""
 expect "0x00012345 0x00012346" --emulated=board --emulated=other program demo.bin --device "0x"
 expect "emu:1-2" --emulated = board --emulated=other program demo.bin --device "emu:1-2"
+# Production: a job's actions and file, the records' actions, the words an option takes; an
+# option's value is never taken for the subcommand or the action.
+expect "create show" job ""
+expect "demo.bin demo.hex" job show "demo"
+expect "" job create --name records ""
+expect "export list show sync verify yield" records ""
+expect "" records --station job show ""
+expect "demo.bin demo.hex" run "demo"
+expect "ascii-dec ascii-hex" job create --serial-encoding "as"
+expect "board day hour job port station" records yield --by ""
+expect "demo.bin demo.hex" records list --records "de"
+expect "" run demo.bin --unit ""
 
 # Every option that the help of a subcommand names is offered after "--".
-for sub in "" list info download check program verify update-app update-boot; do
+for sub in "" list info download check program verify update-app update-boot job run records; do
     want=$("$zqprog" $sub --help | grep -oE -- '--[a-z][a-z-]*' | sort -u | tr '\n' ' ' | sed 's/ $//')
     [ -n "$want" ] || { echo "zqprog $sub --help names no option"; failed=1; }
     if [ -n "$sub" ]; then expect "$want" "$sub" "--"; else expect "$want" "--"; fi

@@ -8,7 +8,7 @@ failed=0
 # The page's text with roff's escaped minus signs as plain ones.
 text=$(sed -e 's/\\-/-/g' "$page")
 
-subcommands="list info download check program verify update-app update-boot"
+subcommands="list info download check program verify update-app update-boot job run records"
 help=$("$zqprog" --help)
 for sub in $subcommands; do
     case $help in *"  $sub"*) ;; *) echo "zqprog --help no longer lists $sub"; failed=1 ;; esac

@@ -21,14 +21,16 @@ jobs="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 stamp="$prefix/zq-qt-build.stamp"
 
-# Only what a Widgets program and its Qt Test programs need: no network, SQL, XML, OpenGL, DBus,
+# Only what a Widgets program and its Qt Test programs need: no network, XML, OpenGL, DBus,
 # printing or tablets (Debian's +dfsg tarball lacks the wintab headers tablets would need), and
-# the bundled third-party libraries so nothing outside the toolchain is linked. The platform
-# plugins built are windows, offscreen and minimal.
+# the bundled third-party libraries so nothing outside the toolchain is linked. SQL has only the
+# SQLite driver (the record store), over SQLite built from Debian's source. The platform plugins built are
+# windows, offscreen and minimal.
 options="-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- \
 -opensource -confirm-license -release -static -static-runtime -nomake examples -nomake tests \
 -no-opengl -no-dbus -no-icu -no-vulkan -no-direct2d -qt-zlib -qt-pcre -qt-libpng -no-libjpeg \
--no-gif -no-ico -qt-freetype -qt-harfbuzz -no-feature-network -no-feature-sql -no-feature-xml \
+-no-gif -no-ico -qt-freetype -qt-harfbuzz -no-feature-network -no-feature-xml -sql-sqlite -qt-sqlite \
+-no-sql-db2 -no-sql-ibase -no-sql-mysql -no-sql-oci -no-sql-odbc -no-sql-psql -no-sql-sqlite2 -no-sql-tds \
 -no-feature-concurrent -no-feature-printer -no-feature-tabletevent"
 line="configure -prefix $prefix $options"
 
@@ -71,6 +73,19 @@ cd "$work/src"
 apt-get source --download-only qtbase-opensource-src
 dsc="$(ls qtbase-opensource-src_$version*.dsc | head -n 1)"
 dpkg-source --no-check -x "$dsc" qtbase >/dev/null
+
+# Debian's +dfsg tarball leaves out Qt's copy of SQLite; the SQL driver is built over the
+# amalgamation (sqlite3.c, sqlite3.h) made from Debian's own sqlite3 source.
+apt-get source --download-only sqlite3 >/dev/null
+dpkg-source --no-check -x "$(ls sqlite3_*.dsc | head -n 1)" sqlite >/dev/null
+mkdir sqlite-build
+(cd sqlite-build && ../sqlite/configure --disable-tcl >configure.log 2>&1 &&
+    make sqlite3.c >make.log 2>&1) || {
+    tail -n 20 sqlite-build/*.log >&2
+    exit 1
+}
+mkdir -p qtbase/src/3rdparty/sqlite
+cp sqlite-build/sqlite3.c sqlite-build/sqlite3.h qtbase/src/3rdparty/sqlite/
 
 mkdir "$work/build"
 cd "$work/build"
