@@ -10,13 +10,13 @@ set -eu
 cd "$(dirname "$0")/.."
 build="${1:-build-bench}"
 
-tools/install-deps.sh build usbemu screenshot
+tools/install-deps.sh build records usbemu screenshot
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQ_BUILD_TESTS=OFF \
         -DZQ_BUILD_BENCH=ON
 fi
 cmake --build "$build" --target bench_throughput bench_idle_cpu bench_ui_latency bench_startup \
-    bench_gang
+    bench_gang bench_records
 
 priority=""
 if [ "$(id -u)" -eq 0 ]; then
@@ -39,6 +39,7 @@ run throughput $priority "$bench/bench_throughput"
 run idle-cpu env QT_QPA_PLATFORM=offscreen $priority "$bench/bench_idle_cpu"
 run ui-latency env QT_QPA_PLATFORM=offscreen $priority "$bench/bench_ui_latency"
 run gang $priority "$bench/bench_gang"
+run records $priority "$bench/bench_records"
 run startup xvfb-run -a -s "-screen 0 1280x1024x24" $priority "$bench/bench_startup"
 
 echo "load_average_1min_after=$(cut -d' ' -f1 /proc/loadavg)"

@@ -35,6 +35,7 @@ fuzz_srec_file 8192
 fuzz_elf_file 16384
 fuzz_emu_frame 4200
 fuzz_emu_board 16500
+fuzz_job_file 4096
 LIST
 logs="$build/fuzz-logs"
 mkdir -p "$logs"

@@ -335,15 +335,32 @@ QString crcText(const QJsonValue &crc)
     return crc.isDouble() ? toHexText(uint32_t(crc.toDouble()), 8) : QStringLiteral("-");
 }
 
+// A job with serial numbers gives each board's unit its own: the table names them.
+bool anySerial(const std::vector<Member> &members)
+{
+    for (const Member &member : members)
+        if (member.result.value(QStringLiteral("serial")).isString())
+            return true;
+    return false;
+}
+
 // The table a line engineer reads, and the same for a program.
 void summarize(const std::vector<Member> &members, SubcommandResult &result)
 {
-    result.summary << QStringLiteral(
-        "board       result       code  seconds  crc         programmer");
+    const bool serials = anySerial(members);
+    result.summary << QStringLiteral("board       result       code  seconds  crc         ") +
+                          (serials ? QStringLiteral("serial      ") : QString()) +
+                          QStringLiteral("programmer");
     QJsonArray rows;
     for (const Member &member : members) {
         const QJsonValue code = member.result.value(QStringLiteral("code"));
         const QJsonValue crc = member.result.value(QStringLiteral("crc"));
+        const QJsonValue serial = member.result.value(QStringLiteral("serial"));
+        const QString serialColumn =
+            serials
+                ? (serial.isString() ? serial.toString() : QStringLiteral("-")).leftJustified(10) +
+                      QStringLiteral("  ")
+                : QString();
         result.summary
             << member.tag.leftJustified(11) + QLatin1Char(' ') + member.verdict.leftJustified(11) +
                    QLatin1Char(' ') +
@@ -352,13 +369,14 @@ void summarize(const std::vector<Member> &members, SubcommandResult &result)
                    QLatin1Char(' ') +
                    QString::number(double(member.durationMs) / 1000.0, 'f', 2).rightJustified(8) +
                    QStringLiteral("  ") + crcText(crc).leftJustified(10) + QStringLiteral("  ") +
-                   member.where;
+                   serialColumn + member.where;
         rows.append(QJsonObject{
             {QStringLiteral("board"), orNull(member.result.value(QStringLiteral("board")))},
             {QStringLiteral("programmer"), member.where},
             {QStringLiteral("result"), member.verdict},
             {QStringLiteral("code"), orNull(code)},
             {QStringLiteral("crc"), orNull(crc)},
+            {QStringLiteral("serial"), orNull(serial)},
             {QStringLiteral("exit"), member.exitCode},
             {QStringLiteral("error"), orNull(member.result.value(QStringLiteral("error")))},
             {QStringLiteral("durationMs"), member.durationMs}});

@@ -24,8 +24,8 @@ stamp="$prefix/zq-qt-build.stamp"
 # Only what a Widgets program and its Qt Test programs need: no network, XML, OpenGL, DBus,
 # printing or tablets (Debian's +dfsg tarball lacks the wintab headers tablets would need), and
 # the bundled third-party libraries so nothing outside the toolchain is linked. SQL has only the
-# SQLite driver (the record store), over SQLite built from Debian's source. The platform plugins built are
-# windows, offscreen and minimal.
+# SQLite driver (the record store), over SQLite built from Debian's source. The platform plugins
+# built are windows, offscreen and minimal.
 options="-xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- \
 -opensource -confirm-license -release -static -static-runtime -nomake examples -nomake tests \
 -no-opengl -no-dbus -no-icu -no-vulkan -no-direct2d -qt-zlib -qt-pcre -qt-libpng -no-libjpeg \

@@ -3,7 +3,8 @@
 #   1. the WinUSB, SetupAPI and device-notification smoke programs (plain C++, built by CMake
 #      from tests/windows);
 #   2. zqprog.exe over the emulated board: download, check, program and verify, with the bytes
-#      the board kept compared with the image;
+#      the board kept compared with the image; a job with serial numbers over two units, its
+#      records kept in SQLite;
 #   3. the Qt Test programs of the build (the window's and the operations'), offscreen, by ctest;
 #   4. zq-programmer.exe on a private X server, told of a device arriving and leaving through
 #      WM_DEVICECHANGE, its log panel read back through the clipboard, closed;
@@ -150,6 +151,21 @@ fi
 printf '\377' | dd of="$work/board/target-flash.bin" bs=1 seek=100 conv=notrunc 2>/dev/null
 if (cd "$work" && run "$build/zqprog.exe" --emulated=board verify demo.bin) >/dev/null 2>&1; then
     fail "verify passed over a changed target"
+fi
+
+# A job with serial numbers: each unit gets the next number, written at its address (0x200 of a
+# raw image), and each is in the SQLite record store, whose chain is whole.
+if zqprog job job create --image demo.bin --name windows -o line.zqjob --serial-address 0x200 \
+    --serial-start 500 &&
+    zqprog unit1 run line.zqjob --records records.sqlite &&
+    zqprog unit2 run line.zqjob --records records.sqlite &&
+    zqprog records records list --records records.sqlite &&
+    zqprog chain records verify --records records.sqlite; then
+    serial=$(od -An -tu4 -j512 -N4 "$work/board/target-flash.bin" | tr -d ' ')
+    [ "$serial" = 501 ] || fail "the second unit's target holds serial $serial, not 501"
+    [ "$(grep -c ' program  *50[01] ' "$work/records.log")" = 2 ] ||
+        fail "records list does not show serials 500 and 501"
+    expect_line "$work/chain.log" "2 records, chain intact"
 fi
 
 # ---------------------------------------------------------------------------------------------
