@@ -160,6 +160,9 @@ Judgement judge(const SubcommandResult &run)
     return target ? judgeTargetCode(run, *run.code) : judgeProgrammerCode(run, *run.code);
 }
 
+// The exit status of a record whose run ended without one (a crash, kill -9, a power cut).
+constexpr int kNoExitStatus = -1;
+
 SerialOutcome outcomeOf(const Judgement &judgement)
 {
     if (judgement.failure == FailureClass::None)
@@ -213,6 +216,25 @@ SubcommandResult &refuse(SubcommandResult &refusal, int exitCode, const QString 
     return refusal;
 }
 
+// A run that ended without an outcome left no record of its own: its attempt is recorded as
+// interrupted, with what the reservation knew of it.
+void recordAbandoned(records::RecordStore &store, const records::Reservation &lost)
+{
+    records::UnitRecord record;
+    record.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.started = lost.reservedAt;
+    record.ended = QDateTime::currentDateTimeUtc();
+    record.station = lost.by.station;
+    record.toolVersion = versionLine();
+    record.subcommand = QStringLiteral("program");
+    record.jobHash = lost.jobHash;
+    record.serial = lost.serial;
+    record.failure = FailureClass::Interrupted;
+    record.exitCode = kNoExitStatus;
+    QString error;
+    store.finish(record, std::nullopt, SerialOutcome::Voided, &error);
+}
+
 // What was left waiting: the spool's records go first, then this station's reservations that
 // lost their run (a crash, a kill -9) are voided, after their outcomes had the chance to arrive.
 void catchUp(records::RecordStore &store, Output &output, QJsonArray &voided,
@@ -233,6 +255,7 @@ void catchUp(records::RecordStore &store, Output &output, QJsonArray &voided,
                                    "voided and never handed out again")
                         .arg(lost.by.pid));
         voided.append(reservationObject(lost));
+        recordAbandoned(store, lost);
     }
 }
 

@@ -142,7 +142,12 @@ private:
         killed->waitForFinished();
         const ZqprogRun after = unit("lossy");
         QVERIFY2(after.err.contains("voided"), qPrintable(after.err));
-        QCOMPARE(resultOf(after).value("voidedSerials").toArray().size(), 1);
+        const QJsonArray voided = resultOf(after).value("voidedSerials").toArray();
+        QCOMPARE(voided.size(), 1);
+        const QJsonObject crashed =
+            resultOf(run({"records", "show", voided[0].toObject().value("serial").toString()}));
+        QCOMPARE(crashed.value("records").toArray().last().toObject().value("failure"),
+                 QJsonValue("interrupted"));
     }
 
     // Refused before any board is touched: a changed image, a malformed job, a bad store.
