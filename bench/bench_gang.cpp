@@ -64,6 +64,22 @@ double timedRun(const QString &folder, const QStringList &arguments)
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
+// The best of each over kRounds, one board and then all of them taking turns; false when a run
+// failed.
+bool bestTimes(const QString &folder, const QStringList &arguments, const QStringList &boards,
+               double &one, double &all)
+{
+    for (int round = 0; round < kRounds; ++round) {
+        const double single = timedRun(folder, arguments + boards.mid(0, 1));
+        const double gang = timedRun(folder, arguments + boards + QStringList{"--all"});
+        if (single < 0 || gang < 0)
+            return false;
+        one = std::min(one, single);
+        all = std::min(all, gang);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -90,14 +106,8 @@ int main(int argc, char *argv[])
                                QStringLiteral("--no-progress")};
     double one = 1e9;
     double four = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
-        const double single = timedRun(work.path(), download + boards.mid(0, 1));
-        const double gang = timedRun(work.path(), download + boards + QStringList{"--all"});
-        if (single < 0 || gang < 0)
-            return 1;
-        one = std::min(one, single);
-        four = std::min(four, gang);
-    }
+    if (!bestTimes(work.path(), download, boards, one, four))
+        return 1;
     const QStringList job{QStringLiteral("run"), QStringLiteral("line.zqjob"),
                           QStringLiteral("--no-progress"), QStringLiteral("--records"),
                           dir.filePath(QStringLiteral("records.sqlite"))};
@@ -106,14 +116,8 @@ int main(int argc, char *argv[])
         return 1;
     double serialOne = 1e9;
     double serialFour = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
-        const double single = timedRun(work.path(), job + boards.mid(0, 1));
-        const double gang = timedRun(work.path(), job + boards + QStringList{"--all"});
-        if (single < 0 || gang < 0)
-            return 1;
-        serialOne = std::min(serialOne, single);
-        serialFour = std::min(serialFour, gang);
-    }
+    if (!bestTimes(work.path(), job, boards, serialOne, serialFour))
+        return 1;
     zq::bench::printFigure("gang_block_write_ms", kBlockWriteMs, 0);
     zq::bench::printFigure("gang_image_mib", double(kImageBytes) / zq::bench::kMiB, 0);
     zq::bench::printFigure("gang_one_board_s", one);

@@ -211,8 +211,7 @@ SubcommandResult createJob(const Options &options)
 void addLine(SubcommandResult &result, const QString &label, const QString &key,
              const QJsonValue &value, const QString &text)
 {
-    result.summary.append((label + QLatin1Char(':')).leftJustified(16) + text);
-    result.details.insert(key, value);
+    addSummaryField(result, 16, label, key, value, text);
 }
 
 void addLine(SubcommandResult &result, const QString &label, const QString &key,

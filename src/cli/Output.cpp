@@ -44,6 +44,13 @@ bool isTerminal(std::FILE *stream)
     return ZQ_ISATTY(ZQ_FILENO(stream)) != 0;
 }
 
+void addSummaryField(SubcommandResult &result, int width, const QString &label, const QString &key,
+                     const QJsonValue &value, const QString &text)
+{
+    result.summary.append((label + QLatin1Char(':')).leftJustified(width) + text);
+    result.details.insert(key, value);
+}
+
 QString phaseName(Stage phase)
 {
     switch (phase) {

@@ -67,6 +67,11 @@ struct SubcommandResult {
     QString serial;      // the serial number written into the unit's image
 };
 
+// A line "Label:      text" for a reader (the text starting at column width) and the same fact
+// under key in the JSON result, as info and job show report what they found.
+void addSummaryField(SubcommandResult &result, int width, const QString &label, const QString &key,
+                     const QJsonValue &value, const QString &text);
+
 // The stage a progress value belongs to, as the operations announce it ("write", "check",
 // "message"): they restart their bar at 0 for each.
 using Stage = FrontEnd::Stage;

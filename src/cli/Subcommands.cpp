@@ -203,8 +203,7 @@ QString refusalAfterConnect(const SubcommandRow &row, const ops::ProgrammerState
 void addField(SubcommandResult &result, const QString &label, const QString &key,
               const QJsonValue &value, const QString &text)
 {
-    result.summary.append((label + QLatin1Char(':')).leftJustified(14) + text);
-    result.details.insert(key, value);
+    addSummaryField(result, 14, label, key, value, text);
 }
 
 void addField(SubcommandResult &result, const QString &label, const QString &key,
